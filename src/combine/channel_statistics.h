@@ -1,0 +1,24 @@
+// Channel means, noise covariance and per-channel SNR.
+#pragma once
+
+#include <cstdint>
+
+#include "combine/complex_arrays.h"
+#include "runtime/arrays.h"
+
+namespace tarvel {
+
+// Fills the channel means m (length K) and the noise covariance R (K x K) from
+// the samples xr, xi (S x K, S >= 1, K >= 1). m and R must be allocated and
+// zero. Single-precision storage with each formula evaluated in extended
+// precision and rounded once when stored; no guards, infinities and NaN
+// propagate. Does not allocate.
+void compute_means_and_covariance(const Array2<float>& xr, const Array2<float>& xi,
+                                  ComplexVector& m, ComplexMatrix& R);
+
+// Fills snr (length K, allocated) with 10 log10(S |m(k)|^2 / |R(k,k)|) in dB
+// under the same arithmetic model. Does not allocate.
+void compute_channel_snr(const ComplexVector& m, const ComplexMatrix& R, std::int64_t sample_count,
+                         Array1<float>& snr);
+
+}  // namespace tarvel

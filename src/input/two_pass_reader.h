@@ -1,0 +1,49 @@
+// The input file's two passes: count the lines and keep the first, count the
+// channels, then read the samples as one stream of numeric fields.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "runtime/arrays.h"
+#include "runtime/runtime_error.h"
+
+namespace tarvel {
+
+inline constexpr int kInputFileNumber = 1;
+
+// Time values t (1..S) and the sample parts xr, xi (1..S x 1..K).
+struct SampleTable {
+  Array1<double> t;
+  Array2<float> xr;
+  Array2<float> xi;
+};
+
+// What the first pass found: S, and the first line without its line end.
+struct FirstPass {
+  std::int64_t line_count = 0;
+  std::string first_line;
+};
+
+// Opens the input file (aborts at report line 19), counts every line that the
+// line reader delivers while keeping only the first, and closes it (line 26).
+// Counts are 64-bit so that they never wrap.
+FirstPass count_lines(std::string_view input_name);
+
+// The channel count K = (n - 1) / 2 from the number n of space-separated rounds
+// of the field count of `first_line`.
+std::int64_t count_fields(std::string_view first_line);
+
+// Allocates t, then xr, then xi, zero-filled. Returns 0, 1 (S or K below 1) or
+// 4 (no storage, or bounds past the 32-bit range) from the first failing one.
+RuntimeErrorCode allocate_sample_table(SampleTable& table, std::int64_t sample_count,
+                                       std::int64_t channel_count);
+
+// Opens the input file again (aborts at report line 41), reads samples until
+// S are read or the file ends before a sample begins, closes it (line 51), and
+// returns the number of samples read. Does not allocate per line or field.
+std::int64_t read_samples(std::string_view input_name, std::int64_t sample_count,
+                          std::int64_t channel_count, SampleTable& table);
+
+}  // namespace tarvel

@@ -1,0 +1,89 @@
+#include "runtime/open_files.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "runtime/signals.h"
+
+namespace tarvel {
+namespace {
+
+OpenFile g_open_files[kLastFileNumber + 1];
+
+// Writes everything or fails; only write(2), so usable in a signal handler.
+bool write_fully(int fd, const char* bytes, std::size_t size) {
+  while (size > 0) {
+    ssize_t written = ::write(fd, bytes, size);
+    if (written <= 0) return false;
+    bytes += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+}  // namespace
+
+OpenFile* open_file_entry(int file_number) {
+  if (file_number < kFirstFileNumber || file_number > kLastFileNumber) return nullptr;
+  return &g_open_files[file_number];
+}
+
+bool is_file_open(int file_number) {
+  const OpenFile* file = open_file_entry(file_number);
+  return file != nullptr && file->fd >= 0;
+}
+
+RuntimeErrorCode register_open_file(int file_number, int fd, std::size_t buffer_capacity) {
+  OpenFile* file = open_file_entry(file_number);
+  if (file == nullptr || file->fd >= 0) return kIllegalFunctionCall;
+  if (buffer_capacity != 0 && file->capacity < buffer_capacity) {
+    char* buffer = static_cast<char*>(std::realloc(file->buffer, buffer_capacity));
+    if (buffer == nullptr) return kOutOfMemory;
+    file->buffer = buffer;
+    file->capacity = buffer_capacity;
+  }
+  file->buffered.store(0, std::memory_order_relaxed);
+  file->write_failed = false;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  file->fd = fd;
+  return kNoError;
+}
+
+bool flush_open_file(OpenFile& file) {
+  std::size_t pending = file.buffered.load(std::memory_order_relaxed);
+  if (pending == 0) return true;
+  SignalHold hold;
+  bool written = write_fully(file.fd, file.buffer, pending);
+  file.buffered.store(0, std::memory_order_relaxed);
+  if (!written) file.write_failed = true;
+  return written;
+}
+
+RuntimeErrorCode close_file(int file_number) {
+  if (!is_file_open(file_number)) return kIllegalFunctionCall;
+  OpenFile& file = *open_file_entry(file_number);
+  flush_open_file(file);
+  bool failed = file.write_failed;
+  {
+    SignalHold hold;
+    ::close(file.fd);
+    file.fd = -1;
+  }
+  file.write_failed = false;
+  return failed ? kFileIoError : kNoError;
+}
+
+void close_all_open_files() {
+  for (int number = kFirstFileNumber; number <= kLastFileNumber; ++number) {
+    OpenFile& file = g_open_files[number];
+    if (file.fd < 0) continue;
+    std::size_t pending = file.buffered.load(std::memory_order_relaxed);
+    if (pending > 0) write_fully(file.fd, file.buffer, pending);
+    file.buffered.store(0, std::memory_order_relaxed);
+    ::close(file.fd);
+    file.fd = -1;
+  }
+}
+
+}  // namespace tarvel

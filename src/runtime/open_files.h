@@ -1,0 +1,58 @@
+// The process-wide table of open numbered files (1..255). Each entry holds the
+// descriptor and, for output files, the bytes accepted but not yet written, so
+// that the process end (normal, abort or signal) can write them out and close
+// every file without knowing which subsystem opened it.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+
+#include "runtime/runtime_error.h"
+
+namespace tarvel {
+
+inline constexpr int kFirstFileNumber = 1;
+inline constexpr int kLastFileNumber = 255;
+inline constexpr int kConsoleFileNumber = 0;
+
+struct OpenFile {
+  int fd = -1;
+  // Output files only: a buffer owned by the table entry, its capacity and the
+  // number of bytes in it that have not reached the file yet. `buffered` is
+  // published after the bytes are in place, so a signal handler never writes
+  // a half-copied item.
+  char* buffer = nullptr;
+  std::size_t capacity = 0;
+  std::atomic<std::size_t> buffered{0};
+  // Set once any write to the file stored fewer bytes than asked.
+  bool write_failed = false;
+};
+
+// The entry of `file_number`, or nullptr outside 1..255. Never allocates.
+OpenFile* open_file_entry(int file_number);
+
+// True when `file_number` is 1..255 and has an open descriptor.
+bool is_file_open(int file_number);
+
+// Records `fd` as the open file `file_number`, with an output buffer of
+// `buffer_capacity` bytes when that is not 0 (the buffer is allocated once per
+// entry and kept). Returns 1 when the number is outside 1..255 or already
+// open, 4 when the buffer cannot be had; the caller keeps `fd` then.
+RuntimeErrorCode register_open_file(int file_number, int fd, std::size_t buffer_capacity);
+
+// Writes the buffered bytes of an output file to its descriptor, retrying
+// partial writes, with the fatal signals held off so that an abort arriving
+// meanwhile neither loses nor repeats a byte. Returns false on a write failure
+// (and marks the file); the unwritten bytes are dropped.
+bool flush_open_file(OpenFile& file);
+
+// Closes `file_number`: writes out its buffer, closes the descriptor and frees
+// the entry. Returns 1 when the number is not open, 3 when any write to the
+// file failed (including this final one), else 0.
+RuntimeErrorCode close_file(int file_number);
+
+// Writes out and closes every open file. Async-signal-safe: only write(2) and
+// close(2) on state that the main flow publishes in a consistent order.
+void close_all_open_files();
+
+}  // namespace tarvel

@@ -1,0 +1,35 @@
+// The fatal signals and their run-time error codes.
+#pragma once
+
+#include <signal.h>
+
+namespace tarvel {
+
+// Installs one handler for SIGINT, SIGILL, SIGFPE, SIGSEGV, SIGTERM and
+// SIGABRT that aborts the run with codes 9, 10, 11, 12, 13 and 14 and report
+// line 0. The handler runs on an alternate stack, so a stack overflow still
+// reports. Call once, before anything else can fail.
+void install_signal_handlers();
+
+// The run-time error code of a fatal signal, or 0 for any other signal.
+int signal_error_code(int signal_number);
+
+// Holds the six fatal signals off for good (used when the process starts to
+// end, so that the end sequence runs once).
+void block_fatal_signals();
+
+// Holds the six fatal signals off for its lifetime; a signal that arrives
+// meanwhile is delivered when it ends. Used around updates that a handler must
+// never see half done.
+class SignalHold {
+ public:
+  SignalHold();
+  ~SignalHold();
+  SignalHold(const SignalHold&) = delete;
+  SignalHold& operator=(const SignalHold&) = delete;
+
+ private:
+  sigset_t saved_;
+};
+
+}  // namespace tarvel

@@ -1,0 +1,115 @@
+#include "output/real_format.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <cstdint>
+#include <limits>
+#include <string>
+
+namespace tarvel {
+namespace {
+
+std::string format(double value, int digits) {
+  char text[kRealTextCapacity];
+  return std::string(text, format_real(value, digits, true, text));
+}
+
+std::string hex(double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%a", value);
+  return text;
+}
+
+struct RealRow {
+  double value;
+  const char* single_text;  // nullptr: not a single-precision value
+  const char* double_text;
+};
+
+TEST(FormatReal, ValueTable) {
+  const RealRow rows[] = {
+      {0.0, " 0", " 0"},
+      {-0.0, "-0", "-0"},
+      {1.0, " 1", " 1"},
+      {-1.0, "-1", "-1"},
+      {0.1, " 0.1", " 0.1"},
+      {1.0 / 3.0, " 0.3333333", " 0.3333333333333333"},
+      {2.0 / 3.0, " 0.6666667", " 0.6666666666666666"},
+      {0.0001, " 0.0001", " 0.0001"},
+      {1e-5, " 1e-005", " 1e-005"},
+      {1234567.0, " 1234567", " 1234567"},
+      {12345678.0, " 1.234568e+007", " 12345678"},
+      {123456789.0, " 1.234568e+008", " 123456789"},
+      {1e20, " 1e+020", " 1e+020"},
+      {-2.5e-12, "-2.5e-012", "-2.5e-012"},
+      {std::numeric_limits<float>::max(), " 3.402823e+038", " 3.402823466385289e+038"},
+      {1e100, nullptr, " 1e+100"},
+      {1e-300, nullptr, " 1e-300"},
+      {-std::numeric_limits<double>::max(), nullptr, "-1.797693134862316e+308"},
+      {std::numeric_limits<double>::denorm_min(), nullptr, " 4.940656458412465e-324"},
+      {-1.234567e38, "-1.234567e+038", "-1.234567e+038"},
+      {std::numeric_limits<float>::denorm_min(), " 1.401298e-045", " 1.401298464324817e-045"},
+      {100.0, " 100", " 100"},
+      {1e6, " 1000000", " 1000000"},
+      {1e7, " 1e+007", " 10000000"},
+      {0.5, " 0.5", " 0.5"},
+      {6.0206, " 6.0206", " 6.0206"},
+  };
+  for (const RealRow& row : rows) {
+    if (row.single_text != nullptr) {
+      double widened = static_cast<double>(static_cast<float>(row.value));
+      EXPECT_EQ(format(widened, 7), row.single_text) << hex(row.value);
+    }
+    EXPECT_EQ(format(row.value, 16), row.double_text) << hex(row.value);
+  }
+}
+
+TEST(FormatReal, InfinitiesAndEveryNanAreWrittenAlike) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  EXPECT_EQ(format(inf, 7), " inf");
+  EXPECT_EQ(format(-inf, 7), "-inf");
+  EXPECT_EQ(format(nan, 7), " nan");
+  EXPECT_EQ(format(-nan, 7), " nan");
+  EXPECT_EQ(format(std::copysign(nan, -1.0), 16), " nan");
+  EXPECT_EQ(format(std::numeric_limits<double>::signaling_NaN(), 16), " nan");
+}
+
+TEST(FormatReal, WithoutSignBlank) {
+  char text[kRealTextCapacity];
+  EXPECT_EQ(std::string(text, format_real(2.5, 7, false, text)), "2.5");
+  EXPECT_EQ(std::string(text, format_real(-2.5, 7, false, text)), "-2.5");
+  EXPECT_EQ(std::string(text, format_real(std::nan(""), 7, false, text)), "nan");
+}
+
+// The widened exponent must match printf's %g in every other respect; a
+// sample across the whole range, including exponents of one, two and three
+// digits, halfway cases and subnormals.
+TEST(FormatReal, MatchesPrintfGeneralFormWithThreeDigitExponent) {
+  std::uint64_t state = 0x9E3779B97F4A7C15ull;
+  for (int i = 0; i < 200000; ++i) {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    double value;
+    std::memcpy(&value, &state, sizeof value);
+    if (std::isnan(value) || std::isinf(value)) continue;
+    for (int digits : {7, 16}) {
+      char expected[64];
+      std::snprintf(expected, sizeof expected, "%.*g", digits, value);
+      std::string printed = expected;
+      std::size_t e = printed.find('e');
+      if (e != std::string::npos && printed.size() - e == 4) {
+        printed = printed.substr(0, e + 2) + "0" + printed.substr(e + 2);
+      }
+      std::string widened = (printed[0] == '-' ? "" : " ") + printed;
+      ASSERT_EQ(format(value, digits), widened) << hex(value);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tarvel

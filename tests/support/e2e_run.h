@@ -1,0 +1,37 @@
+// Runs the built tarvel binary and compares what it did byte for byte.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "support/temp_folder.h"
+
+namespace tarvel::testing {
+
+struct RunResult {
+  std::string out;   // standard output
+  std::string err;   // standard error
+  int status = -1;   // exit status, or 128 + signal number when killed
+};
+
+// Runs the tool with `arguments` in `folder` (its working directory), with no
+// standard input, and waits for it. `prefix` is put before the binary on the
+// command line (for example a valgrind invocation), empty for a plain run.
+RunResult run_tarvel(const TempFolder& folder, const std::vector<std::string>& arguments,
+                     const std::vector<std::string>& prefix = {});
+
+// The path of the tool under test.
+std::string tarvel_binary();
+
+// A gtest assertion result that names the first differing byte with context,
+// with CR and LF and other control bytes shown escaped.
+::testing::AssertionResult bytes_equal(const std::string& what, const std::string& expected,
+                                       const std::string& actual);
+
+// Converts "\n" to CR LF, for writing expected console text readably.
+std::string crlf(const std::string& text);
+
+}  // namespace tarvel::testing
+
+#define EXPECT_BYTES(what, expected, actual) \
+  EXPECT_TRUE(::tarvel::testing::bytes_equal(what, expected, actual))

@@ -1,0 +1,61 @@
+#include "support/temp_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace tarvel::testing {
+
+TempFolder::TempFolder() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "tarvel-test-XXXXXX").string();
+  char* made = ::mkdtemp(pattern.data());
+  if (made == nullptr) ADD_FAILURE() << "cannot create a temporary folder";
+  path_ = pattern;
+}
+
+TempFolder::~TempFolder() {
+  std::error_code ignored;
+  // Restore permissions a test may have taken away, so removal works.
+  for (auto& entry : std::filesystem::recursive_directory_iterator(
+           path_, std::filesystem::directory_options::skip_permission_denied, ignored)) {
+    if (entry.is_directory(ignored) && !entry.is_symlink(ignored)) {
+      std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
+                                   std::filesystem::perm_options::add, ignored);
+    }
+  }
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::add, ignored);
+  std::filesystem::remove_all(path_, ignored);
+}
+
+void TempFolder::write(const std::string& name, const std::string& bytes) const {
+  std::ofstream out(file(name), std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out) ADD_FAILURE() << "cannot write " << file(name);
+}
+
+std::map<std::string, std::string> TempFolder::files() const {
+  std::map<std::string, std::string> result;
+  for (auto& entry : std::filesystem::directory_iterator(path_)) {
+    if (entry.is_regular_file() && !entry.is_symlink()) {
+      result[entry.path().filename().string()] = read_file(entry.path().string());
+    }
+  }
+  return result;
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    ADD_FAILURE() << "cannot read " << path;
+    return {};
+  }
+  std::ostringstream contents;
+  contents << in.rdbuf();
+  return contents.str();
+}
+
+}  // namespace tarvel::testing
