@@ -9,19 +9,24 @@
 
 namespace tarvel {
 
-// w = conj(B m): fills w (length K, allocated). Does not allocate.
+// The optimum weights w = conj(B m), B the inverse noise covariance (K x K):
+// fills w (length K, allocated); a zero sum gives an imaginary part of -0.
+// Every stored value, running sums included, is single precision, each
+// formula evaluated in extended precision and rounded once when stored; the
+// same holds for every function below. Cannot fail; does not allocate.
 void compute_optimum_weights(const ComplexVector& m, const ComplexMatrix& B, ComplexVector& w);
 
-// The first channel whose SNR is strictly the greatest above -1000 dB; 1 when
-// none is (NaN never wins).
+// The reference channel: the first channel whose SNR is strictly the greatest
+// and above -1000 dB; 1 when none is (NaN never wins).
 std::int64_t select_reference_channel(const Array1<float>& snr);
 
 // v = w / w(ref), with v(ref) set to exactly 1 + 0j. Fills v (length K,
-// allocated); no guard against w(ref) = 0. Does not allocate.
+// allocated). No guard: w(ref) = 0 makes every other v(k) NaN, and |w(ref)|
+// whose square overflows makes every finite other weight 0. Does not allocate.
 void normalise_weights(const ComplexVector& w, std::int64_t ref, ComplexVector& v);
 
-// y(n) = sum over k of x(n,k) v(k): fills yr, yi (length S, allocated). Does
-// not allocate.
+// y(n) = sum over k of x(n,k) v(k), the weights not conjugated: fills yr, yi
+// (length S, allocated) from xr, xi (S x K). Does not allocate.
 void combine_signal(const Array2<float>& xr, const Array2<float>& xi, const ComplexVector& v,
                     Array1<float>& yr, Array1<float>& yi);
 
@@ -34,7 +39,10 @@ struct CombinedStatistics {
   float snr = 0;
 };
 
-// Mean, power, noise power (deviations in double precision) and SNR of y.
+// Mean ybar, power |ybar|^2, noise power (the mean of |y(n) - ybar|^2, with
+// the deviations, their squares and the partial sum of each step in double
+// precision) and SNR 10 log10(S power / noise power) of y (length S >= 1).
+// Does not allocate.
 CombinedStatistics compute_combined_statistics(const Array1<float>& yr, const Array1<float>& yi);
 
 }  // namespace tarvel

@@ -1,0 +1,122 @@
+#include "combine/combining.h"
+
+#include "combine/decibels.h"
+
+namespace tarvel {
+
+// Every operand below is widened to long double, so each formula is evaluated
+// in the x87 extended format; the cast on storing is its one rounding.
+using Ext = long double;
+
+void compute_optimum_weights(const ComplexVector& m, const ComplexMatrix& B, ComplexVector& w) {
+  const std::int64_t channels = m.re.size();
+  const float* mr = m.re.data();
+  const float* mi = m.im.data();
+  for (std::int64_t k = 1; k <= channels; ++k) {
+    const float* brk = B.re.row(k);
+    const float* bik = B.im.row(k);
+    float sr = 0;
+    float si = 0;
+    for (std::int64_t l = 0; l < channels; ++l) {
+      sr = static_cast<float>((Ext{mr[l]} * Ext{brk[l]} + Ext{sr}) - Ext{mi[l]} * Ext{bik[l]});
+      si = static_cast<float>((Ext{mr[l]} * Ext{bik[l]} + Ext{si}) + Ext{mi[l]} * Ext{brk[l]});
+    }
+    w.re(k) = sr;
+    // Negated, not subtracted from zero: a zero sum gives a negative zero.
+    w.im(k) = -si;
+  }
+}
+
+std::int64_t select_reference_channel(const Array1<float>& snr) {
+  std::int64_t ref = 1;
+  float best = -1000;
+  for (std::int64_t k = 1; k <= snr.size(); ++k) {
+    // Strictly greater: the first of equal maxima stays, and NaN never wins.
+    if (snr(k) > best) {
+      best = snr(k);
+      ref = k;
+    }
+  }
+  return ref;
+}
+
+void normalise_weights(const ComplexVector& w, std::int64_t ref, ComplexVector& v) {
+  const std::int64_t channels = w.re.size();
+  const Ext wr_ref = w.re(ref);
+  const Ext wi_ref = w.im(ref);
+  // mag, qr and qi are stored values, each rounded to single.
+  const float mag = static_cast<float>(wr_ref * wr_ref + wi_ref * wi_ref);
+  const float qr = static_cast<float>(wr_ref / Ext{mag});
+  const float qi = static_cast<float>(-wi_ref / Ext{mag});
+  for (std::int64_t k = 1; k <= channels; ++k) {
+    const Ext wr = w.re(k);
+    const Ext wi = w.im(k);
+    v.re(k) = static_cast<float>(wr * Ext{qr} - wi * Ext{qi});
+    v.im(k) = static_cast<float>(wi * Ext{qr} + wr * Ext{qi});
+  }
+  // Exactly 1 + 0j, whatever the quotient gave (NaN included).
+  v.re(ref) = 1;
+  v.im(ref) = 0;
+}
+
+void combine_signal(const Array2<float>& xr, const Array2<float>& xi, const ComplexVector& v,
+                    Array1<float>& yr, Array1<float>& yi) {
+  const std::int64_t samples = xr.rows();
+  const std::int64_t channels = xr.columns();
+  const float* vr = v.re.data();
+  const float* vi = v.im.data();
+  for (std::int64_t n = 1; n <= samples; ++n) {
+    const float* xrn = xr.row(n);
+    const float* xin = xi.row(n);
+    float sr = 0;
+    float si = 0;
+    // The weights are applied as they are, not conjugated.
+    for (std::int64_t k = 0; k < channels; ++k) {
+      sr = static_cast<float>((Ext{xrn[k]} * Ext{vr[k]} + Ext{sr}) - Ext{xin[k]} * Ext{vi[k]});
+      si = static_cast<float>((Ext{xin[k]} * Ext{vr[k]} + Ext{si}) + Ext{xrn[k]} * Ext{vi[k]});
+    }
+    yr(n) = sr;
+    yi(n) = si;
+  }
+}
+
+CombinedStatistics compute_combined_statistics(const Array1<float>& yr, const Array1<float>& yi) {
+  const std::int64_t samples = yr.size();
+  const Ext s = static_cast<Ext>(samples);  // exact
+  CombinedStatistics result;
+
+  float ybr = 0;
+  float ybi = 0;
+  for (std::int64_t n = 1; n <= samples; ++n) {
+    ybr = static_cast<float>(Ext{yr(n)} + Ext{ybr});
+    ybi = static_cast<float>(Ext{yi(n)} + Ext{ybi});
+  }
+  ybr = static_cast<float>(Ext{ybr} / s);
+  ybi = static_cast<float>(Ext{ybi} / s);
+
+  // Stored, unlike the per-channel power, which stays extended.
+  const float pc = static_cast<float>(Ext{ybr} * Ext{ybr} + Ext{ybi} * Ext{ybi});
+
+  // The deviations, their squares and the partial sum t are held in double
+  // precision; the running noise power itself is single.
+  float n0 = 0;
+  for (std::int64_t n = 1; n <= samples; ++n) {
+    const double dr = static_cast<double>(Ext{yr(n)} - Ext{ybr});
+    const double dr2 = dr * dr;  // the correctly rounded double square
+    const double t = static_cast<double>(Ext{dr2} + Ext{n0});
+    const double di = static_cast<double>(Ext{yi(n)} - Ext{ybi});
+    const double di2 = di * di;
+    n0 = static_cast<float>(Ext{di2} + Ext{t});
+  }
+  n0 = static_cast<float>(Ext{n0} / s);
+
+  const float x = static_cast<float>((Ext{pc} / Ext{n0}) * s);
+  result.mean_re = ybr;
+  result.mean_im = ybi;
+  result.power = pc;
+  result.noise_power = n0;
+  result.snr = detail::decibels(x);
+  return result;
+}
+
+}  // namespace tarvel

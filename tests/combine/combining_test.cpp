@@ -1,0 +1,415 @@
+#include "combine/combining.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "combine/channel_statistics.h"
+#include "combine/combine_test_support.h"
+#include "combine/matrix_inversion.h"
+
+namespace tarvel {
+namespace {
+
+using testing::Complex;
+using testing::equal_value;
+using testing::make_matrix;
+using testing::make_samples;
+using testing::make_vector;
+using testing::near;
+using testing::prints_as;
+using testing::same_float;
+using testing::SampleRows;
+
+constexpr float kInf = std::numeric_limits<float>::infinity();
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+
+Array1<float> make_array(const std::vector<float>& values) {
+  Array1<float> a;
+  EXPECT_EQ(a.allocate(static_cast<std::int64_t>(values.size())), kNoError);
+  for (std::size_t i = 0; i < values.size(); ++i) a(static_cast<std::int64_t>(i) + 1) = values[i];
+  return a;
+}
+
+// Every result of one run, from the samples on, in the order the run driver
+// computes them (including its reset of the inverse's diagonal imaginary
+// parts). R is left as the inversion leaves it, reduced to the identity.
+struct RunResults {
+  ComplexVector m;
+  ComplexMatrix R;
+  Array1<float> snr;
+  ComplexMatrix B;
+  ComplexVector w;
+  std::int64_t ref = 0;
+  ComplexVector v;
+  Array1<float> yr;
+  Array1<float> yi;
+  CombinedStatistics combined;
+};
+
+RunResults run(const SampleRows& rows) {
+  const testing::Samples x = make_samples(rows);
+  const auto samples = static_cast<std::int64_t>(rows.size());
+  const auto channels = static_cast<std::int64_t>(rows.front().size());
+  RunResults r;
+  r.m = testing::allocate_vector(channels);
+  r.R = testing::allocate_matrix(channels);
+  compute_means_and_covariance(x.xr, x.xi, r.m, r.R);
+  EXPECT_EQ(r.snr.allocate(channels), kNoError);
+  compute_channel_snr(r.m, r.R, samples, r.snr);
+  r.B = testing::allocate_matrix(channels);
+  r.w = testing::allocate_vector(channels);
+  r.v = testing::allocate_vector(channels);
+  invert_complex_matrix(r.R.re, r.R.im, r.B.re, r.B.im, channels);
+  for (std::int64_t k = 1; k <= channels; ++k) r.B.im(k, k) = 0;
+  compute_optimum_weights(r.m, r.B, r.w);
+  r.ref = select_reference_channel(r.snr);
+  normalise_weights(r.w, r.ref, r.v);
+  EXPECT_EQ(r.yr.allocate(samples), kNoError);
+  EXPECT_EQ(r.yi.allocate(samples), kNoError);
+  combine_signal(x.xr, x.xi, r.v, r.yr, r.yi);
+  r.combined = compute_combined_statistics(r.yr, r.yi);
+  return r;
+}
+
+TEST(Combining, OneChannelTwoSamples) {
+  const RunResults r = run({{{1, 1}}, {{3, 1}}});
+  EXPECT_TRUE(same_float(r.w.re(1), 2));
+  EXPECT_TRUE(same_float(r.w.im(1), -1));
+  EXPECT_EQ(r.ref, 1);
+  EXPECT_TRUE(same_float(r.v.re(1), 1));
+  EXPECT_TRUE(same_float(r.v.im(1), 0));
+  EXPECT_TRUE(same_float(r.yr(1), 1));
+  EXPECT_TRUE(same_float(r.yi(1), 1));
+  EXPECT_TRUE(same_float(r.yr(2), 3));
+  EXPECT_TRUE(same_float(r.yi(2), 1));
+  EXPECT_TRUE(same_float(r.combined.mean_re, 2));
+  EXPECT_TRUE(same_float(r.combined.mean_im, 1));
+  EXPECT_TRUE(same_float(r.combined.power, 5));
+  EXPECT_TRUE(same_float(r.combined.noise_power, 1));
+  EXPECT_TRUE(same_float(r.combined.snr, 10));
+}
+
+TEST(Combining, TwoChannelsFourSamples) {
+  const RunResults r = run({
+      {{1, 0}, {2, 1}},
+      {{2, 1}, {1, 0}},
+      {{0, 0}, {3, 2}},
+      {{1, -1}, {2, 1}},
+  });
+  // The digits the console report prints.
+  EXPECT_TRUE(prints_as(r.w.re(1), "7.333333"));
+  EXPECT_TRUE(prints_as(r.w.im(1), "-0.6666666"));
+  EXPECT_TRUE(prints_as(r.w.re(2), "7.333333"));
+  EXPECT_TRUE(prints_as(r.w.im(2), "-3.333333"));
+  EXPECT_EQ(r.ref, 2);  // 13.0103 dB beats 6.0206 dB
+  EXPECT_TRUE(prints_as(r.v.re(1), "0.8630137"));
+  EXPECT_TRUE(prints_as(r.v.im(1), "0.3013699"));
+  EXPECT_TRUE(same_float(r.v.re(2), 1));
+  EXPECT_TRUE(same_float(r.v.im(2), 0));
+  EXPECT_TRUE(prints_as(r.combined.mean_re, "2.863014"));
+  EXPECT_TRUE(prints_as(r.combined.mean_im, "1.30137"));
+  EXPECT_TRUE(prints_as(r.combined.snr, "20.05752"));
+
+  // Values the report does not show, to six digits.
+  const char* const y[4][2] = {
+      {"2.86301", "1.30137"}, {"2.42466", "1.46575"}, {"3", "2"}, {"3.16438", "0.438356"}};
+  for (std::int64_t n = 1; n <= 4; ++n) {
+    EXPECT_TRUE(prints_as(r.yr(n), y[n - 1][0], 6)) << n;
+    EXPECT_TRUE(prints_as(r.yi(n), y[n - 1][1], 6)) << n;
+  }
+  EXPECT_TRUE(prints_as(r.combined.power, "9.89041", 6));
+  EXPECT_TRUE(prints_as(r.combined.noise_power, "0.390411", 6));
+}
+
+TEST(Combining, SingleSampleWithSeveralChannels) {
+  const RunResults r = run({{{1, 2}, {3, -1}, {0, 0}}});
+  for (std::int64_t k = 1; k <= 3; ++k) {
+    for (std::int64_t l = 1; l <= 3; ++l) {
+      EXPECT_TRUE(equal_value(r.B.re(k, l), 0)) << k << "," << l;
+      EXPECT_TRUE(equal_value(r.B.im(k, l), 0)) << k << "," << l;
+    }
+    EXPECT_TRUE(equal_value(r.w.re(k), 0)) << k;
+    EXPECT_TRUE(same_float(r.w.im(k), -0.0f)) << k;
+  }
+  // snr = (+inf, +inf, NaN): the first infinity is the reference.
+  EXPECT_EQ(r.ref, 1);
+  EXPECT_TRUE(same_float(r.v.re(1), 1));
+  EXPECT_TRUE(same_float(r.v.im(1), 0));
+  for (std::int64_t k = 2; k <= 3; ++k) {
+    EXPECT_TRUE(same_float(r.v.re(k), kNaN)) << k;
+    EXPECT_TRUE(same_float(r.v.im(k), kNaN)) << k;
+  }
+  EXPECT_TRUE(same_float(r.yr(1), kNaN));
+  EXPECT_TRUE(same_float(r.yi(1), kNaN));
+  EXPECT_TRUE(same_float(r.combined.mean_re, kNaN));
+  EXPECT_TRUE(same_float(r.combined.snr, kNaN));
+}
+
+TEST(Combining, WeightsAreTheConjugateOfInverseTimesMeans) {
+  const ComplexVector m = make_vector({{1, 1}, {2, -1}});
+  const ComplexMatrix B = make_matrix({{{1, 0}, {0, 2}}, {{3, 0}, {1, -1}}});
+  ComplexVector w = testing::allocate_vector(2);
+  compute_optimum_weights(m, B, w);
+  // B m = (3 + 5j, 4 + 0j); the second imaginary sum is +0, so its negation
+  // is -0.
+  EXPECT_TRUE(same_float(w.re(1), 3));
+  EXPECT_TRUE(same_float(w.im(1), -5));
+  EXPECT_TRUE(same_float(w.re(2), 4));
+  EXPECT_TRUE(same_float(w.im(2), -0.0f));
+}
+
+TEST(Combining, WeightedSumsAreRoundedAfterEveryChannelInOrder) {
+  // 1 + 2^-24 rounds back to 1 (a tie, to even), twice; summed the other way
+  // round, or without rounding, the small terms would survive.
+  const float tiny = 0x1p-24f;
+  const ComplexVector m = make_vector({{1, 0}, {1, 0}, {1, 0}});
+  const ComplexMatrix B = make_matrix({
+      {{1, 0}, {tiny, 0}, {tiny, 0}},
+      {{0, 1}, {0, tiny}, {0, tiny}},
+      {{0, 0}, {0, 0}, {0, 0}},
+  });
+  ComplexVector w = testing::allocate_vector(3);
+  compute_optimum_weights(m, B, w);
+  EXPECT_TRUE(same_float(w.re(1), 1));
+  EXPECT_TRUE(same_float(w.im(2), -1));
+
+  const testing::Samples x = make_samples({{{1, 1}, {tiny, tiny}, {tiny, tiny}}});
+  const ComplexVector v = make_vector({{1, 0}, {1, 0}, {1, 0}});
+  Array1<float> yr = make_array({0});
+  Array1<float> yi = make_array({0});
+  combine_signal(x.xr, x.xi, v, yr, yi);
+  EXPECT_TRUE(same_float(yr(1), 1));
+  EXPECT_TRUE(same_float(yi(1), 1));
+}
+
+struct ReferenceRow {
+  const char* name;
+  std::vector<float> snr;
+  std::int64_t ref;
+};
+
+TEST(Combining, ReferenceChannelIsTheFirstStrictlyGreatestAboveMinus1000) {
+  const ReferenceRow rows[] = {
+      {"one channel", {10}, 1},
+      {"greatest last", {6.0206f, 13.0103f}, 2},
+      {"equal SNRs", {5, 5}, 1},
+      {"equal maxima after a smaller one", {5, 7, 7}, 2},
+      {"all NaN", {kNaN, kNaN, kNaN}, 1},
+      {"NaN never wins", {kNaN, 3, kNaN}, 2},
+      {"all at most -1000", {-2000, -1000, -kInf}, 1},
+      {"just above -1000", {-1000, -999.99994f}, 2},
+      {"infinities", {kNaN, kInf, kInf}, 2},
+  };
+  for (const ReferenceRow& row : rows) {
+    EXPECT_EQ(select_reference_channel(make_array(row.snr)), row.ref) << row.name;
+  }
+}
+
+struct NormalisationRow {
+  const char* name;
+  std::vector<Complex> w;
+  std::int64_t ref;
+  std::vector<Complex> v;  // bit for bit
+};
+
+TEST(Combining, NormalisationDividesByTheReferenceWeight) {
+  // 5 times the single-precision third, rounded once (exact in double first).
+  const float k5Thirds = static_cast<float>(5.0 * (1.0f / 3.0f));
+  ASSERT_NE(k5Thirds, 5.0f / 3.0f);
+  const NormalisationRow rows[] = {
+      {"complex quotient", {{1, 3}, {1, 1}}, 2, {{2, 1}, {1, 0}}},
+      // q = float(1/3) multiplies 5: not the same as float(5/3).
+      {"quotient rounded to single", {{5, 0}, {3, 0}}, 2, {{k5Thirds, 0}, {1, 0}}},
+      {"reference first", {{0, 2}, {4, 0}, {-2, 0}}, 1, {{1, 0}, {0, -2}, {0, 1}}},
+      // mag = 0 makes q NaN; only v(ref) is set, to exactly 1 + 0j.
+      {"zero reference weight",
+       {{0, -0.0f}, {2, 1}, {0, 0}},
+       1,
+       {{1, 0}, {kNaN, kNaN}, {kNaN, kNaN}}},
+      // mag overflows to +infinity and q is 0.
+      {"huge reference weight", {{1e20f, 0}, {3, 4}}, 1, {{1, 0}, {0, 0}}},
+  };
+  for (const NormalisationRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    const ComplexVector w = make_vector(row.w);
+    ComplexVector v = testing::allocate_vector(static_cast<std::int64_t>(row.w.size()));
+    normalise_weights(w, row.ref, v);
+    for (std::int64_t k = 1; k <= v.re.size(); ++k) {
+      EXPECT_TRUE(same_float(v.re(k), row.v[k - 1].re)) << k;
+      EXPECT_TRUE(same_float(v.im(k), row.v[k - 1].im)) << k;
+    }
+  }
+}
+
+TEST(Combining, HugeReferenceWeightPassesTheReferenceChannelThrough) {
+  const testing::Samples x = make_samples({{{1.5f, -2}, {7, 7}}, {{-3, 0.25f}, {1, -9}}});
+  const ComplexVector w = make_vector({{1e20f, -1e20f}, {3, 4}});
+  ComplexVector v = testing::allocate_vector(2);
+  normalise_weights(w, 1, v);
+  Array1<float> yr = make_array({0, 0});
+  Array1<float> yi = make_array({0, 0});
+  combine_signal(x.xr, x.xi, v, yr, yi);
+  for (std::int64_t n = 1; n <= 2; ++n) {
+    EXPECT_TRUE(equal_value(yr(n), x.xr(n, 1))) << n;
+    EXPECT_TRUE(equal_value(yi(n), x.xi(n, 1))) << n;
+  }
+}
+
+TEST(Combining, CombinedSignalAppliesTheWeightsUnconjugated) {
+  const testing::Samples x = make_samples({{{1, 2}, {3, 4}}, {{-1, 0}, {0, 0.5f}}});
+  const ComplexVector v = make_vector({{1, 0}, {0, 1}});
+  Array1<float> yr = make_array({0, 0});
+  Array1<float> yi = make_array({0, 0});
+  combine_signal(x.xr, x.xi, v, yr, yi);
+  // (1 + 2j) + (3 + 4j) j and (-1) + (0.5j) j.
+  EXPECT_TRUE(same_float(yr(1), -3));
+  EXPECT_TRUE(same_float(yi(1), 5));
+  EXPECT_TRUE(same_float(yr(2), -1.5f));
+  EXPECT_TRUE(same_float(yi(2), 0));
+}
+
+struct CombinedRow {
+  const char* name;
+  std::vector<float> yr;
+  std::vector<float> yi;
+  CombinedStatistics expected;  // bit for bit
+};
+
+TEST(Combining, CombinedStatistics) {
+  const float off_half = 0x1p-26f + 0x1p-40f;
+  const CombinedRow rows[] = {
+      {"equal non-zero samples", {2, 2, 2}, {-1, -1, -1}, {2, -1, 5, 0, kInf}},
+      {"all zero", {0, 0}, {0, 0}, {0, 0, 0, 0, kNaN}},
+      {"zero mean with noise", {1, -1}, {0, 0}, {0, 0, 0, 1, -kInf}},
+      // The deviation 2^-26 + 2^-40 - 1/2 is exact in double but not in
+      // single precision; only the exact one gives N0 = 1/4 (rounded to
+      // single first, it gives 1/4 - 2^-26).
+      {"deviations in double precision",
+       {off_half, 1},
+       {0, 0},
+       {0.5f, 0, 0.25f, 0.25f, static_cast<float>(10 * std::log10(2.0L))}},
+      // Deviations 1, 2^-15 + 2^-12 j, -(1 + 2^-15) - 2^-12 j: the partial
+      // sum 1 + 2^-30 survives in double, tips 1 + 2^-24 + 2^-30 up to
+      // 1 + 2^-23, and the last sample brings N0 to 2 + 2^-14 + 2^-22.
+      {"partial sum in double precision",
+       {1, 0x1p-15f, -(1 + 0x1p-15f)},
+       {0, 0x1p-12f, -0x1p-12f},
+       {0, 0, 0, (2 + 0x1p-14f + 0x1p-22f) / 3, -kInf}},
+      // Deviations 1 + 2^-12 j, 2^-12, -(1 + 2^-12) - 2^-12 j: N0 is rounded
+      // back to 1 after each of the first two samples (ties, to even), then
+      // reaches 2 + 2^-11. Carried unrounded it would gain 2^-23 on the way.
+      {"noise power rounded to single after every sample",
+       {1, 0x1p-12f, -(1 + 0x1p-12f)},
+       {0x1p-12f, 0, -0x1p-12f},
+       {0, 0, 0, (2 + 0x1p-11f) / 3, -kInf}},
+  };
+  for (const CombinedRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    const CombinedStatistics c =
+        compute_combined_statistics(make_array(row.yr), make_array(row.yi));
+    EXPECT_TRUE(same_float(c.mean_re, row.expected.mean_re));
+    EXPECT_TRUE(same_float(c.mean_im, row.expected.mean_im));
+    EXPECT_TRUE(same_float(c.power, row.expected.power));
+    EXPECT_TRUE(same_float(c.noise_power, row.expected.noise_power));
+    EXPECT_TRUE(same_float(c.snr, row.expected.snr));
+  }
+}
+
+TEST(Combining, CombinedPowerIsRoundedToSingleBeforeTheSnr) {
+  // Samples mean + 17/16, mean, mean - 17/16, with the mean exact: N0 =
+  // 2 (17/16)^2 / 3, and Pc = mean^2 rounded to single. The SNR lies so close
+  // to 0 dB that Pc carried unrounded would change its last bit.
+  const float mean = 0.5f + 3 * 0x1p-14f + 0x1p-22f;
+  const float d = 17.0f / 16.0f;
+  const CombinedStatistics c =
+      compute_combined_statistics(make_array({mean + d, mean, mean - d}), make_array({0, 0, 0}));
+  const float power = static_cast<float>(static_cast<double>(mean) * mean);
+  const float noise = static_cast<float>(2.0 * d * d / 3);
+  const float x = static_cast<float>(static_cast<double>(power) / noise * 3);
+  ASSERT_TRUE(same_float(c.mean_re, mean));
+  EXPECT_TRUE(same_float(c.power, power));
+  EXPECT_TRUE(same_float(c.noise_power, noise));
+  EXPECT_TRUE(same_float(c.snr, static_cast<float>(10 * std::log10(static_cast<double>(x)))));
+}
+
+TEST(Combining, CombinedMeanIsRoundedAfterEveryAddition) {
+  // In sample order 1 + 2^-24 rounds back to 1 (a tie, to even) twice; in the
+  // other order the small values add up first and survive.
+  const CombinedStatistics c = compute_combined_statistics(make_array({1, 0x1p-24f, 0x1p-24f}),
+                                                           make_array({0x1p-24f, 0x1p-24f, 1}));
+  EXPECT_TRUE(same_float(c.mean_re, 1.0f / 3.0f));
+  EXPECT_TRUE(same_float(c.mean_im, (1.0f + 0x1p-23f) / 3.0f));
+}
+
+// Random samples: with one channel the combined signal is the channel itself;
+// with several, each result agrees with its definition evaluated in double
+// precision from the inputs of its step.
+TEST(Combining, RandomSamplesMatchTheDefinitions) {
+  std::mt19937 generator(99);
+  std::uniform_real_distribution<float> noise(-1, 1);
+
+  SampleRows one(25, std::vector<Complex>(1));
+  for (auto& row : one) row[0] = {3 + noise(generator), -2 + noise(generator)};
+  const RunResults single = run(one);
+  EXPECT_TRUE(same_float(single.v.re(1), 1));
+  EXPECT_TRUE(same_float(single.v.im(1), 0));
+  for (std::int64_t n = 1; n <= 25; ++n) {
+    EXPECT_TRUE(same_float(single.yr(n), one[n - 1][0].re)) << n;
+    EXPECT_TRUE(same_float(single.yi(n), one[n - 1][0].im)) << n;
+  }
+  EXPECT_TRUE(near(single.combined.snr, single.snr(1), 1e-4));
+
+  constexpr std::int64_t kSamples = 33;
+  constexpr std::int64_t kChannels = 4;
+  SampleRows rows(kSamples, std::vector<Complex>(kChannels));
+  for (auto& row : rows) {
+    for (std::int64_t k = 0; k < kChannels; ++k) {
+      const float scale = 0.5f + static_cast<float>(k);
+      row[k] = {1 + scale * noise(generator), 0.5f + scale * noise(generator)};
+    }
+  }
+  const RunResults r = run(rows);
+  using C = std::complex<double>;
+  auto w = [&](std::int64_t k) { return C(r.w.re(k), r.w.im(k)); };
+  for (std::int64_t k = 1; k <= kChannels; ++k) {
+    C bm = 0;
+    for (std::int64_t l = 1; l <= kChannels; ++l) {
+      bm += C(r.B.re(k, l), r.B.im(k, l)) * C(r.m.re(l), r.m.im(l));
+    }
+    EXPECT_TRUE(near(w(k).real(), std::conj(bm).real(), 1e-5 * std::abs(bm))) << k;
+    EXPECT_TRUE(near(w(k).imag(), std::conj(bm).imag(), 1e-5 * std::abs(bm))) << k;
+    const C v = w(k) / w(r.ref);
+    EXPECT_TRUE(near(r.v.re(k), v.real(), 1e-6 * std::abs(v))) << k;
+    EXPECT_TRUE(near(r.v.im(k), v.imag(), 1e-6 * std::abs(v))) << k;
+  }
+  C mean = 0;
+  for (std::int64_t n = 1; n <= kSamples; ++n) {
+    C y = 0;
+    for (std::int64_t k = 1; k <= kChannels; ++k) {
+      y += C(rows[n - 1][k - 1].re, rows[n - 1][k - 1].im) * C(r.v.re(k), r.v.im(k));
+    }
+    EXPECT_TRUE(near(r.yr(n), y.real(), 1e-5)) << n;
+    EXPECT_TRUE(near(r.yi(n), y.imag(), 1e-5)) << n;
+    mean += C(r.yr(n), r.yi(n)) / static_cast<double>(kSamples);
+  }
+  double noise_power = 0;
+  for (std::int64_t n = 1; n <= kSamples; ++n) {
+    noise_power += std::norm(C(r.yr(n), r.yi(n)) - mean) / kSamples;
+  }
+  EXPECT_TRUE(near(r.combined.mean_re, mean.real(), 1e-5));
+  EXPECT_TRUE(near(r.combined.mean_im, mean.imag(), 1e-5));
+  EXPECT_TRUE(near(r.combined.power, std::norm(mean), 1e-5));
+  EXPECT_TRUE(near(r.combined.noise_power, noise_power, 1e-5));
+  EXPECT_TRUE(
+      near(r.combined.snr, 10 * std::log10(std::norm(mean) / noise_power * kSamples), 1e-4));
+}
+
+}  // namespace
+}  // namespace tarvel
