@@ -1,6 +1,8 @@
 // Runs the built tarvel binary and compares what it did byte for byte.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 

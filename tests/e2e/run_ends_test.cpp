@@ -1,0 +1,130 @@
+// End-to-end: how a run ends, through the built binary in a fresh folder.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include "support/e2e_run.h"
+#include "support/temp_folder.h"
+
+namespace tarvel::testing {
+namespace {
+
+std::string abort_report(int code, const std::string& message, int line) {
+  return "\nAborting due to runtime error " + std::to_string(code) + " (" + message + ") at line " +
+         std::to_string(line) + " of tarvel()\n\n";
+}
+
+TEST(RunEnds, NoArgumentPrintsFilenameMissingAndFails) {
+  TempFolder folder;
+  RunResult run = run_tarvel(folder, {});
+  EXPECT_BYTES("stdout", "filename missing\r\n", run.out);
+  EXPECT_BYTES("stderr", "", run.err);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(folder.files().empty());
+}
+
+TEST(RunEnds, OneEmptyArgumentIsNoName) {
+  TempFolder folder;
+  RunResult run = run_tarvel(folder, {""});
+  EXPECT_BYTES("stdout", "filename missing\r\n", run.out);
+  EXPECT_EQ(run.status, 1);
+}
+
+TEST(RunEnds, MissingFileAbortsAtTheFirstOpen) {
+  TempFolder folder;
+  RunResult run = run_tarvel(folder, {"nothing.txt"});
+  EXPECT_BYTES("stdout", "", run.out);
+  EXPECT_BYTES("stderr", abort_report(2, "file not found", 19), run.err);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_TRUE(folder.files().empty());
+}
+
+TEST(RunEnds, ArgumentsAreJoinedWithSingleBlanks) {
+  TempFolder folder;
+  folder.write("my data.txt", "0 1 1\n1 3 1\n");
+  RunResult run = run_tarvel(folder, {"my", "data.txt"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_BYTES("first line", "reading my data.txt 1 channels 2 samples\r\n",
+               run.out.substr(0, run.out.find('\n') + 1));
+  EXPECT_EQ(folder.files().count("my data_out.txt"), 1u);
+
+  // Two names that match no single file are one name that fails to open.
+  RunResult joined = run_tarvel(folder, {"my", "data.txt", "extra.txt"});
+  EXPECT_BYTES("stderr", abort_report(2, "file not found", 19), joined.err);
+  EXPECT_EQ(joined.status, 2);
+}
+
+TEST(RunEnds, EmptyFileHasNoSamplesAndNoChannels) {
+  TempFolder folder;
+  folder.write("empty.txt", "");
+  RunResult run = run_tarvel(folder, {"empty.txt"});
+  EXPECT_BYTES("stdout", "reading empty.txt 0 channels 0 samples\r\n", run.out);
+  EXPECT_BYTES("stderr", abort_report(1, "illegal function call", 40), run.err);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(folder.files().size(), 1u);
+}
+
+TEST(RunEnds, DeviceNullIsAnEmptyInput) {
+  TempFolder folder;
+  RunResult run = run_tarvel(folder, {"/dev/null"});
+  EXPECT_BYTES("stdout", "reading /dev/null 0 channels 0 samples\r\n", run.out);
+  EXPECT_BYTES("stderr", abort_report(1, "illegal function call", 40), run.err);
+  EXPECT_EQ(run.status, 1);
+}
+
+TEST(RunEnds, TabSeparatedFileHasNoChannels) {
+  TempFolder folder;
+  folder.write("tabs.txt", "0\t1\t1\n1\t3\t1\n");
+  RunResult run = run_tarvel(folder, {"tabs.txt"});
+  EXPECT_BYTES("stdout", "reading tabs.txt 0 channels 2 samples\r\n", run.out);
+  EXPECT_BYTES("stderr", abort_report(1, "illegal function call", 40), run.err);
+  EXPECT_EQ(run.status, 1);
+}
+
+TEST(RunEnds, FolderAsInputIsFileNotFound) {
+  TempFolder folder;
+  std::filesystem::create_directory(folder.file("sub.txt"));
+  RunResult run = run_tarvel(folder, {"sub.txt"});
+  EXPECT_BYTES("stdout", "", run.out);
+  EXPECT_BYTES("stderr", abort_report(2, "file not found", 19), run.err);
+  EXPECT_EQ(run.status, 2);
+}
+
+TEST(RunEnds, FifoAsInputHasNoSizeAndDoesNotWait) {
+  TempFolder folder;
+  ASSERT_EQ(::mkfifo(folder.file("pipe.txt").c_str(), 0600), 0);
+  RunResult run = run_tarvel(folder, {"pipe.txt"});
+  EXPECT_BYTES("stdout", "", run.out);
+  EXPECT_BYTES("stderr", abort_report(1, "illegal function call", 19), run.err);
+  EXPECT_EQ(run.status, 1);
+}
+
+TEST(RunEnds, FileTooShortFailsWithEndOfFileAndWritesNoOutput) {
+  TempFolder folder;
+  // Two empty lines at the end: S counts both, the fields run out one early.
+  folder.write("short.txt", "0 1 1\n1 3 1\n\n\n");
+  RunResult run = run_tarvel(folder, {"short.txt"});
+  EXPECT_BYTES("stdout",
+               "reading short.txt 1 channels 4 samples\r\n"
+               "error: file too short\r\n",
+               run.out);
+  EXPECT_BYTES("stderr", "", run.err);
+  EXPECT_EQ(run.status, 17);
+  EXPECT_EQ(folder.files().size(), 1u);
+}
+
+TEST(RunEnds, OneChannelOnlyFirstLineDecidesTheCount) {
+  TempFolder folder;
+  folder.write("two-fields.txt", "0 1\n1 2\n");
+  RunResult run = run_tarvel(folder, {"two-fields.txt"});
+  EXPECT_BYTES("stdout", "reading two-fields.txt 0 channels 2 samples\r\n", run.out);
+  EXPECT_BYTES("stderr", abort_report(1, "illegal function call", 40), run.err);
+  EXPECT_EQ(run.status, 1);
+}
+
+}  // namespace
+}  // namespace tarvel::testing
