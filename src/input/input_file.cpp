@@ -1,0 +1,181 @@
+#include "input/input_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "runtime/open_files.h"
+
+namespace tarvel {
+namespace {
+
+// One read(2), retried when a signal interrupts it. A failure counts as the
+// end of the data, so it returns 0 then.
+std::size_t read_chunk(int fd, unsigned char* into, std::size_t size) {
+  for (;;) {
+    ssize_t got = ::read(fd, into, size);
+    if (got >= 0) return static_cast<std::size_t>(got);
+    if (errno != EINTR) return 0;
+  }
+}
+
+// Turns every CR LF of `bytes[0, size)` into LF, in place, and returns the new
+// size. A CR as the very last byte is dropped and reported through
+// `held_back` when `more_may_follow`, since only the next chunk can tell
+// whether it pairs with an LF; otherwise it stays as a lone CR.
+std::size_t translate_line_ends(unsigned char* bytes, std::size_t size, bool more_may_follow,
+                                bool& held_back) {
+  held_back = false;
+  unsigned char* const limit = bytes + size;
+  auto* in = static_cast<unsigned char*>(std::memchr(bytes, kCarriageReturn, size));
+  if (in == nullptr) return size;
+  unsigned char* out = in;
+  while (in != limit) {
+    // `in` is at a CR here.
+    if (in + 1 == limit) {
+      ++in;
+      if (more_may_follow) {
+        held_back = true;
+      } else {
+        *out++ = kCarriageReturn;
+      }
+      break;
+    }
+    if (in[1] == kLineFeed) {
+      *out++ = kLineFeed;
+      in += 2;
+    } else {
+      *out++ = kCarriageReturn;
+      ++in;
+    }
+    auto* next_cr = static_cast<unsigned char*>(
+        std::memchr(in, kCarriageReturn, static_cast<std::size_t>(limit - in)));
+    if (next_cr == nullptr) next_cr = limit;
+    std::size_t run = static_cast<std::size_t>(next_cr - in);
+    std::memmove(out, in, run);
+    out += run;
+    in = next_cr;
+  }
+  return static_cast<std::size_t>(out - bytes);
+}
+
+void reset(InputFile& file) {
+  file.file_number = 0;
+  file.fd = -1;
+  file.buffer.reset();
+  file.capacity = 0;
+  file.next = nullptr;
+  file.end = nullptr;
+  file.cr_held_back = false;
+  file.source_exhausted = true;
+  file.data_ended = true;
+}
+
+}  // namespace
+
+RuntimeErrorCode open_for_input(InputFile& file, std::string_view name, int file_number,
+                                std::size_t buffer_size) {
+  if (name.empty() || is_open(file)) return kIllegalFunctionCall;
+  if (open_file_entry(file_number) == nullptr || is_file_open(file_number)) {
+    return kIllegalFunctionCall;
+  }
+  // The system takes NUL-terminated names: a name with a NUL in it names no
+  // file at all rather than a shorter one.
+  if (name.find('\0') != std::string_view::npos) return kFileNotFound;
+  const std::string path(name);
+
+  // Non-blocking, so that opening a FIFO without a writer returns at once; it
+  // is refused below anyway, its size being unknown.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return kFileNotFound;
+  auto refuse = [fd](RuntimeErrorCode code) {
+    ::close(fd);
+    return code;
+  };
+  struct stat status {};
+  if (::fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) return refuse(kFileNotFound);
+  if (::lseek(fd, 0, SEEK_END) < 0 || ::lseek(fd, 0, SEEK_SET) != 0) {
+    return refuse(kIllegalFunctionCall);
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    return refuse(kIllegalFunctionCall);
+  }
+
+  if (buffer_size < kMinInputBufferSize) buffer_size = kMinInputBufferSize;
+  auto* buffer = static_cast<unsigned char*>(std::malloc(buffer_size));
+  if (buffer == nullptr) return refuse(kOutOfMemory);
+  if (RuntimeErrorCode code = register_open_file(file_number, fd, 0); code != kNoError) {
+    std::free(buffer);
+    return refuse(code);
+  }
+
+  reset(file);
+  file.file_number = file_number;
+  file.fd = fd;
+  file.buffer.reset(buffer);
+  file.capacity = buffer_size;
+  file.next = buffer;
+  file.end = buffer;
+  file.source_exhausted = false;
+  file.data_ended = false;
+  return kNoError;
+}
+
+bool is_open(const InputFile& file) {
+  const OpenFile* entry = open_file_entry(file.file_number);
+  return entry != nullptr && entry->fd >= 0 && entry->fd == file.fd;
+}
+
+RuntimeErrorCode close_file(InputFile& file) {
+  if (!is_open(file)) return kIllegalFunctionCall;
+  // Closing an open file always succeeds; an input file has nothing to write.
+  close_file(file.file_number);
+  reset(file);
+  return kNoError;
+}
+
+bool refill(InputFile& file) {
+  if (file.data_ended) return false;
+  unsigned char* const buffer = file.buffer.get();
+  // A window may come out empty (a chunk that was one held-back CR, or that
+  // began with Ctrl-Z), so keep going until a byte is there or none is left.
+  for (;;) {
+    if (file.source_exhausted) {
+      file.data_ended = true;
+      return false;
+    }
+    std::size_t size = 0;
+    if (file.cr_held_back) {
+      buffer[size++] = kCarriageReturn;
+      file.cr_held_back = false;
+    }
+    const std::size_t got = read_chunk(file.fd, buffer + size, file.capacity - size);
+    if (got == 0) file.source_exhausted = true;
+    // Ctrl-Z ends the data: it and everything after it are never delivered.
+    if (const void* mark = std::memchr(buffer + size, kEndOfDataMark, got)) {
+      size = static_cast<std::size_t>(static_cast<const unsigned char*>(mark) - buffer);
+      file.source_exhausted = true;
+    } else {
+      size += got;
+    }
+    size = translate_line_ends(buffer, size, !file.source_exhausted, file.cr_held_back);
+    if (size > 0) {
+      file.next = buffer;
+      file.end = buffer + size;
+      return true;
+    }
+  }
+}
+
+bool at_end_of_file(InputFile& file) {
+  if (!is_open(file)) return true;
+  if (file.next != file.end) return false;
+  return !refill(file);
+}
+
+}  // namespace tarvel

@@ -1,0 +1,113 @@
+#include "input/line_reader.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace tarvel {
+namespace {
+
+enum class PieceEnd { kNothingRead, kLineEnds, kLineGoesOn };
+
+// Takes one piece: bytes up to and including the first LF, at most
+// kLinePieceSize of them, fewer when the data ends. The piece may span a
+// refill, so its last nonzero byte is tracked segment by segment. When `text`
+// is given, the piece's share of the line is appended to it.
+//
+// A piece costs one memchr for the LF, and the backward look for its last
+// nonzero byte stops at once on the LF that ends an ordinary line. No CR needs
+// to be searched for: a CR can end a line only as the last nonzero byte of a
+// piece without an LF.
+PieceEnd take_piece(InputFile& file, std::string* text) {
+  std::size_t room = kLinePieceSize;
+  bool read_any = false;
+  unsigned char last_nonzero = 0;
+  const std::size_t piece_start = text != nullptr ? text->size() : 0;
+  // The text length through the piece's last nonzero byte so far.
+  std::size_t through_last_nonzero = piece_start;
+  while (room > 0) {
+    if (file.next == file.end && !refill(file)) break;
+    const unsigned char* from = file.next;
+    const std::size_t available = std::min(room, static_cast<std::size_t>(file.end - from));
+    const void* line_feed = std::memchr(from, kLineFeed, available);
+    const std::size_t taken =
+        line_feed != nullptr
+            ? static_cast<std::size_t>(static_cast<const unsigned char*>(line_feed) - from) + 1
+            : available;
+    const unsigned char* after_nonzero = from + taken;
+    while (after_nonzero != from && after_nonzero[-1] == 0) --after_nonzero;
+    if (text != nullptr) text->append(reinterpret_cast<const char*>(from), taken);
+    if (after_nonzero != from) {
+      last_nonzero = after_nonzero[-1];
+      if (text != nullptr) {
+        through_last_nonzero =
+            text->size() - taken + static_cast<std::size_t>(after_nonzero - from);
+      }
+    }
+    file.next += taken;
+    room -= taken;
+    read_any = true;
+    if (line_feed != nullptr) break;
+  }
+  if (!read_any) return PieceEnd::kNothingRead;
+
+  if (last_nonzero == kLineFeed) {
+    if (text != nullptr) {
+      std::size_t size = through_last_nonzero - 1;
+      // The CR of a CR CR LF: text mode made it CR LF, and the line drops it.
+      if (size > piece_start && static_cast<unsigned char>((*text)[size - 1]) == kCarriageReturn) {
+        --size;
+      }
+      text->resize(size);
+    }
+    return PieceEnd::kLineEnds;
+  }
+  if (last_nonzero == kCarriageReturn) {
+    if (text != nullptr) text->resize(through_last_nonzero - 1);
+    return PieceEnd::kLineEnds;
+  }
+  // NUL bytes after the last nonzero byte are not part of the line.
+  if (text != nullptr) text->resize(through_last_nonzero);
+  return PieceEnd::kLineGoesOn;
+}
+
+}  // namespace
+
+void read_line(InputFile& file, std::string& line) {
+  line.clear();
+  while (take_piece(file, &line) == PieceEnd::kLineGoesOn) {
+  }
+}
+
+void skip_line(InputFile& file) {
+  while (take_piece(file, nullptr) == PieceEnd::kLineGoesOn) {
+  }
+}
+
+std::int64_t count_remaining_lines(InputFile& file) {
+  std::int64_t count = 0;
+  for (;;) {
+    // A line whose LF lies within its first kLinePieceSize bytes ends there,
+    // whatever CR and NUL bytes it holds: that LF ends its first piece and is
+    // the piece's last nonzero byte. Such lines, the ordinary ones, cost one
+    // memchr each.
+    const unsigned char* next = file.next;
+    const unsigned char* const end = file.end;
+    while (next != end) {
+      const std::size_t window = std::min(kLinePieceSize, static_cast<std::size_t>(end - next));
+      const void* line_feed = std::memchr(next, kLineFeed, window);
+      if (line_feed == nullptr) break;
+      next = static_cast<const unsigned char*>(line_feed) + 1;
+      ++count;
+    }
+    file.next = next;
+    if (next == end) {
+      if (!refill(file)) return count;
+      continue;
+    }
+    // A longer line, or one that runs past the window: piece by piece.
+    skip_line(file);
+    ++count;
+  }
+}
+
+}  // namespace tarvel

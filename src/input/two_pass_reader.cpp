@@ -1,0 +1,98 @@
+#include "input/two_pass_reader.h"
+
+#include "input/field_scanner.h"
+#include "input/input_file.h"
+#include "input/line_reader.h"
+
+namespace tarvel {
+namespace {
+
+// Report line numbers of the guarded steps of the two passes.
+constexpr int kFirstOpenLine = 19;
+constexpr int kFirstCloseLine = 26;
+constexpr int kSecondOpenLine = 41;
+constexpr int kSecondCloseLine = 51;
+
+void check(RuntimeErrorCode code, int report_line) {
+  if (code != kNoError) raise_runtime_error(code, report_line);
+}
+
+}  // namespace
+
+FirstPass count_lines(std::string_view input_name) {
+  InputFile file;
+  check(open_for_input(file, input_name, kInputFileNumber), kFirstOpenLine);
+  FirstPass result;
+  // Only the first line is kept; every later one is skipped without copying,
+  // with the same boundaries that read_line would give it.
+  if (!at_end_of_file(file)) {
+    read_line(file, result.first_line);
+    result.line_count = 1 + count_remaining_lines(file);
+  }
+  check(close_file(file), kFirstCloseLine);
+  return result;
+}
+
+std::int64_t count_fields(std::string_view first_line) {
+  std::string_view working = first_line;
+  while (!working.empty() && (working.back() == ' ' || working.back() == '\0')) {
+    working.remove_suffix(1);
+  }
+  std::int64_t rounds = 0;
+  for (;;) {
+    const std::size_t leading = working.find_first_not_of(' ');
+    if (leading == std::string_view::npos) return rounds / 2;  // this round finds no space
+    // The position is found in the text less its leading spaces, but the
+    // removal counts from the text with them.
+    const std::size_t space = working.find(' ', leading);
+    if (space == std::string_view::npos) return rounds / 2;
+    const std::size_t position = space - leading + 1;
+    if (position <= leading) {
+      // The round removes leading spaces only and leaves the trimmed text as
+      // it was, so the rounds that follow repeat it until fewer than
+      // `position` leading spaces remain: count them all at once, keeping a
+      // long run of leading spaces from costing one scan per round.
+      const std::size_t repeats = leading / position;
+      rounds += static_cast<std::int64_t>(repeats);
+      working.remove_prefix(repeats * position);
+    } else {
+      ++rounds;
+      working.remove_prefix(position);
+    }
+  }
+}
+
+RuntimeErrorCode allocate_sample_table(SampleTable& table, std::int64_t sample_count,
+                                       std::int64_t channel_count) {
+  if (RuntimeErrorCode code = table.t.allocate(sample_count); code != kNoError) return code;
+  if (RuntimeErrorCode code = table.xr.allocate(sample_count, channel_count); code != kNoError) {
+    return code;
+  }
+  return table.xi.allocate(sample_count, channel_count);
+}
+
+std::int64_t read_samples(std::string_view input_name, std::int64_t sample_count,
+                          std::int64_t channel_count, SampleTable& table) {
+  InputFile file;
+  check(open_for_input(file, input_name, kInputFileNumber), kSecondOpenLine);
+  NumericReader reader;
+  std::int64_t samples = 0;
+  // The end of the data is tested only before a sample: a sample it cuts
+  // short is completed with zeros and still counts.
+  while (samples < sample_count && !at_end_of_file(file)) {
+    ++samples;
+    begin_numeric_read(reader, file);
+    table.t(samples) = read_double_field(reader);
+    float* re = table.xr.row(samples);
+    float* im = table.xi.row(samples);
+    for (std::int64_t k = 0; k < channel_count; ++k) {
+      begin_numeric_read(reader, file);
+      re[k] = read_single_field(reader);
+      im[k] = read_single_field(reader);
+    }
+  }
+  check(close_file(file), kSecondCloseLine);
+  return samples;
+}
+
+}  // namespace tarvel
