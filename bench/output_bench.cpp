@@ -34,6 +34,17 @@ void BM_FormatSingle(benchmark::State& state) {
 }
 BENCHMARK(BM_FormatSingle);
 
+// The same value over and over: the cost without branch mispredictions.
+void BM_FormatSameSingle(benchmark::State& state) {
+  char text[tarvel::kRealTextCapacity];
+  float value = 0.5801098f;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(value);
+    benchmark::DoNotOptimize(tarvel::format_real(value, 7, true, text));
+  }
+}
+BENCHMARK(BM_FormatSameSingle);
+
 void BM_SnprintfSingle(benchmark::State& state) {
   auto values = sample_singles();
   char text[64];

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "output/print.h"
+#include "output/real_format.h"
 #include "runtime/open_files.h"
 
 namespace tarvel {
@@ -51,12 +52,21 @@ void write_output_file(std::string_view output_name, const Array1<double>& t,
 
   RuntimeErrorCode code = open_for_output(output_name, kOutputFileNumber);
   if (code != kNoError) raise_runtime_error(code, kOpenOutputLine);
+  // Each line is composed whole and printed as one text: the same bytes as
+  // printing its five items one by one (the time, a blank, the real part, a
+  // blank, the imaginary part and the line end), at a fifth of the calls.
+  char line[3 * kRealTextCapacity + 4];
   for (std::int64_t n = 1; n <= t.size(); ++n) {
-    print_double(kOutputFileNumber, t(n), kItemInLine);
-    print_text(kOutputFileNumber, " ", kItemInLine);
-    print_single(kOutputFileNumber, yr(n), kItemInLine);
-    print_text(kOutputFileNumber, " ", kItemInLine);
-    print_single(kOutputFileNumber, yi(n), kItemEndsLine);
+    char* end = line;
+    end += format_real(t(n), kDoubleDigits, true, end);
+    *end++ = ' ';
+    end += format_real(static_cast<double>(yr(n)), kSingleDigits, true, end);
+    *end++ = ' ';
+    end += format_real(static_cast<double>(yi(n)), kSingleDigits, true, end);
+    *end++ = '\r';
+    *end++ = '\n';
+    print_text(kOutputFileNumber, std::string_view(line, static_cast<std::size_t>(end - line)),
+               kItemInLine);
   }
   code = close_file(kOutputFileNumber);
   if (code != kNoError) raise_runtime_error(code, kCloseOutputLine);

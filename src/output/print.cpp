@@ -118,11 +118,11 @@ void print_text(int file_number, std::string_view text, int mask) {
 }
 
 void print_single(int file_number, float value, int mask) {
-  print_real(file_number, static_cast<double>(value), 7, mask);
+  print_real(file_number, static_cast<double>(value), kSingleDigits, mask);
 }
 
 void print_double(int file_number, double value, int mask) {
-  print_real(file_number, value, 16, mask);
+  print_real(file_number, value, kDoubleDigits, mask);
 }
 
 void print_integer(int file_number, std::int64_t value, int mask) {

@@ -62,44 +62,62 @@ int bit_length(U128 value) {
 // The printf "%.*g" text of a finite nonzero positive value from its
 // `digits`-digit rounded significand q (10^(digits-1) <= q < 10^digits) and
 // decimal exponent x, with the exponent written in at least three digits.
+constexpr char kDigitPairs[201] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// Writes the four digits of v < 10000, as two independent halves.
+inline void write_four_digits(char* out, std::uint32_t v) {
+  std::memcpy(out, kDigitPairs + 2 * (v / 100), 2);
+  std::memcpy(out + 2, kDigitPairs + 2 * (v % 100), 2);
+}
+
+// The printf "%.*g" text of a finite nonzero positive value from its
+// `digits`-digit rounded significand q (10^(digits-1) <= q < 10^digits, at
+// most 16 digits) and decimal exponent x, with the exponent written in at
+// least three digits. Writes up to 24 bytes past `out` (the text and some
+// scratch beyond it) and returns the end of the text.
 char* write_general(char* out, std::uint64_t q, int x, int digits) {
-  char figures[20];
-  for (int i = digits - 1; i >= 0; --i) {
-    figures[i] = static_cast<char>('0' + q % 10);
-    q /= 10;
+  // The figures of q right-aligned in 16 places; groups of four digits are
+  // independent, so their divisions do not wait on each other. The rest of
+  // the array lets fixed-size copies read past the last figure.
+  char all[48] = {};
+  const std::uint32_t low = static_cast<std::uint32_t>(q % 100000000);
+  if (digits > 8) {
+    const std::uint32_t high = static_cast<std::uint32_t>(q / 100000000);
+    write_four_digits(all, high / 10000);
+    write_four_digits(all + 4, high % 10000);
   }
+  write_four_digits(all + 8, low / 10000);
+  write_four_digits(all + 12, low % 10000);
+  const char* figures = all + 16 - digits;
   int used = digits;
   while (used > 1 && figures[used - 1] == '0') --used;
 
   if (x < -4 || x >= digits) {
-    *out++ = figures[0];
-    if (used > 1) {
-      *out++ = '.';
-      std::memcpy(out, figures + 1, static_cast<std::size_t>(used - 1));
-      out += used - 1;
-    }
-    *out++ = 'e';
-    *out++ = x < 0 ? '-' : '+';
-    int magnitude = x < 0 ? -x : x;
-    *out++ = static_cast<char>('0' + magnitude / 100);
-    *out++ = static_cast<char>('0' + magnitude / 10 % 10);
-    *out++ = static_cast<char>('0' + magnitude % 10);
-    return out;
+    out[0] = figures[0];
+    out[1] = '.';
+    std::memcpy(out + 2, figures + 1, 16);
+    out += used > 1 ? used + 1 : 1;
+    const int magnitude = x < 0 ? -x : x;
+    out[0] = 'e';
+    out[1] = x < 0 ? '-' : '+';
+    out[2] = static_cast<char>('0' + magnitude / 100);
+    std::memcpy(out + 3, kDigitPairs + 2 * (magnitude % 100), 2);
+    return out + 5;
   }
   if (x >= 0) {
-    std::memcpy(out, figures, static_cast<std::size_t>(x + 1));
-    out += x + 1;
-    if (used > x + 1) {
-      *out++ = '.';
-      std::memcpy(out, figures + x + 1, static_cast<std::size_t>(used - x - 1));
-      out += used - x - 1;
-    }
-    return out;
+    std::memcpy(out, figures, 16);
+    if (used <= x + 1) return out + x + 1;
+    out[x + 1] = '.';
+    std::memcpy(out + x + 2, figures + x + 1, 16);
+    return out + used + 1;
   }
-  *out++ = '0';
-  *out++ = '.';
-  for (int i = -1; i > x; --i) *out++ = '0';
-  std::memcpy(out, figures, static_cast<std::size_t>(used));
+  // 0.000ddd: x is -1 to -4.
+  std::memcpy(out, "0.000", 5);
+  out += 1 - x;
+  std::memcpy(out, figures, 16);
   return out + used;
 }
 
@@ -152,6 +170,83 @@ Scaled scale(std::uint64_t m, int e, int x, int digits, std::uint64_t& q) {
   return Scaled::kFits;
 }
 
+// Rounds floor + rest/2^s to nearest, ties to even, where `rest` holds the s
+// bits below the floor.
+template <typename Wide>
+std::uint64_t round_shifted(Wide n, int s) {
+  const std::uint64_t floor_part = static_cast<std::uint64_t>(n >> s);
+  const Wide rest = n & ((static_cast<Wide>(1) << s) - 1);
+  const Wide half = static_cast<Wide>(1) << (s - 1);
+  return floor_part + ((rest > half || (rest == half && (floor_part & 1) != 0)) ? 1 : 0);
+}
+
+// "%.7g" for a positive normal single-precision value from about 1e-6 to
+// 1e7, the range of nearly every value the tool prints, in 64-bit integer
+// arithmetic: with the 24-bit significand m and 10^p <= 10^12, m * 10^p fits
+// 64 bits. nullptr outside that range.
+char* write_single_fast(char* out, float value) {
+  const std::uint32_t bits = std::bit_cast<std::uint32_t>(value);
+  const int biased = static_cast<int>(bits >> 23);
+  const std::uint64_t m = (bits & 0x7FFFFFu) | 0x800000u;
+  const int e = biased - 150;  // value = m * 2^e
+  const int b = biased - 127;  // value in [2^b, 2^(b+1))
+  if (b < -19 || b > 23) return nullptr;
+  int x = (b * 1233) >> 12;  // floor(b log10 2) or one off
+  for (;;) {
+    const int p = 6 - x;
+    if (p < 0 || p > 12) return nullptr;
+    const std::uint64_t n = m * kPowersOfTen[p];
+    const std::uint64_t floor_part = e >= 0 ? n << e : n >> -e;
+    if (floor_part >= 10000000) {
+      ++x;
+      continue;
+    }
+    if (floor_part < 1000000) {
+      --x;
+      continue;
+    }
+    std::uint64_t q = e >= 0 ? floor_part : round_shifted(n, -e);
+    if (q == 10000000) {
+      q = 1000000;
+      ++x;
+    }
+    return write_general(out, q, x, 7);
+  }
+}
+
+// "%.16g" for a positive normal double from about 1e-4 to 1e16: with the
+// 53-bit significand m and 10^p <= 10^19, m * 10^p fits 128 bits and one
+// multiplication forms it. nullptr outside that range.
+char* write_double_fast(char* out, double value) {
+  const std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
+  const int biased = static_cast<int>(bits >> 52);
+  const std::uint64_t m = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
+  const int e = biased - 1075;
+  const int b = biased - 1023;
+  if (b < -13 || b > 52) return nullptr;
+  int x = (b * 1233) >> 12;
+  for (;;) {
+    const int p = 15 - x;
+    if (p < 0 || p > 19) return nullptr;
+    const U128 n = static_cast<U128>(m) * kPowersOfTen[p];
+    const U128 floor_part = e >= 0 ? n << e : n >> -e;
+    if (floor_part >= kPowersOfTen[16]) {
+      ++x;
+      continue;
+    }
+    if (floor_part < kPowersOfTen[15]) {
+      --x;
+      continue;
+    }
+    std::uint64_t q = e >= 0 ? static_cast<std::uint64_t>(floor_part) : round_shifted(n, -e);
+    if (q == kPowersOfTen[16]) {
+      q = kPowersOfTen[15];
+      ++x;
+    }
+    return write_general(out, q, x, 16);
+  }
+}
+
 // Exact "%.*g" for a finite positive normal double by integer arithmetic;
 // nullptr when the value lies outside the range this path covers.
 char* write_exact(char* out, double value, int digits) {
@@ -199,7 +294,14 @@ std::size_t format_real(double value, int digits, bool sign_blank, char* out) {
     *out++ = ' ';
   }
   if (value != 0 && !std::isinf(value)) {
-    if (char* end = write_exact(out, value, digits)) return static_cast<std::size_t>(end - start);
+    char* end = nullptr;
+    if (digits == kSingleDigits && static_cast<double>(static_cast<float>(value)) == value) {
+      end = write_single_fast(out, static_cast<float>(value));
+    } else if (digits == kDoubleDigits) {
+      end = write_double_fast(out, value);
+    }
+    if (end == nullptr) end = write_exact(out, value, digits);
+    if (end != nullptr) return static_cast<std::size_t>(end - start);
   }
   // Zero, infinity, subnormals and the far ends of the range: to_chars in
   // general form with a precision is printf's %g to the byte.

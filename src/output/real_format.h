@@ -5,9 +5,14 @@
 
 namespace tarvel {
 
-// Longest text format_real can produce: a sign blank or minus, digits + 7
-// characters of number, and a terminator, for up to 17 digits.
-inline constexpr std::size_t kRealTextCapacity = 32;
+// The room format_real needs at `out`: the text is at most 25 bytes (a sign
+// blank or minus and digits + 7 characters for up to 17 digits), and the
+// writer uses fixed-size copies that may scribble past the text's end.
+inline constexpr std::size_t kRealTextCapacity = 48;
+
+// The significant digits of a single-precision and a double-precision item.
+inline constexpr int kSingleDigits = 7;
+inline constexpr int kDoubleDigits = 16;
 
 // Writes `value` with `digits` (1..17) significant digits in the printf "%g"
 // form, "." as decimal point whatever the locale, the exponent widened to at

@@ -30,6 +30,7 @@ constexpr const char* kMessages[] = {
 };
 
 RuntimeErrorCode g_current_error = kNoError;
+ProcessEndHook g_process_end_hook = nullptr;
 
 // The pending report lives in static storage so that a signal handler can
 // build it without allocating.
@@ -85,6 +86,10 @@ void write_all(int fd, const char* bytes, std::size_t size) {
   block_fatal_signals();
   close_all_open_files();
   if (g_pending_report_size > 0) write_all(STDERR_FILENO, g_pending_report, g_pending_report_size);
+  if (g_process_end_hook != nullptr) {
+    g_pending_report_size = 0;
+    g_process_end_hook(status);
+  }
   ::_exit(status);
 }
 
@@ -128,5 +133,7 @@ void raise_runtime_error(int code, int report_line) {
 }
 
 void end_run(int status) { end_process(status); }
+
+void set_process_end_hook(ProcessEndHook hook) { g_process_end_hook = hook; }
 
 }  // namespace tarvel

@@ -59,8 +59,8 @@ void drain(int out_fd, int err_fd, std::string& out, std::string& err) {
 
 std::string tarvel_binary() { return TARVEL_BINARY; }
 
-RunResult run_tarvel(const TempFolder& folder, const std::vector<std::string>& arguments,
-                     const std::vector<std::string>& prefix) {
+StartedRun start_tarvel(const TempFolder& folder, const std::vector<std::string>& arguments,
+                        const std::vector<std::string>& prefix) {
   std::vector<std::string> words = prefix;
   words.push_back(tarvel_binary());
   words.insert(words.end(), arguments.begin(), arguments.end());
@@ -68,12 +68,12 @@ RunResult run_tarvel(const TempFolder& folder, const std::vector<std::string>& a
   for (std::string& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
 
+  StartedRun started;
   int out_pipe[2];
   int err_pipe[2];
-  RunResult result;
   if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0) {
     ADD_FAILURE() << "pipe failed";
-    return result;
+    return started;
   }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -90,18 +90,34 @@ RunResult run_tarvel(const TempFolder& folder, const std::vector<std::string>& a
     ::close(out_pipe[0]);
     ::close(err_pipe[0]);
     ADD_FAILURE() << "cannot start " << argv[0];
-    return result;
+    return started;
   }
-  drain(out_pipe[0], err_pipe[0], result.out, result.err);
+  started.pid = pid;
+  started.out_fd = out_pipe[0];
+  started.err_fd = err_pipe[0];
+  return started;
+}
+
+RunResult finish_tarvel(StartedRun& run) {
+  RunResult result;
+  if (run.pid < 0) return result;
+  drain(run.out_fd, run.err_fd, result.out, result.err);
   int wait_status = 0;
-  while (::waitpid(pid, &wait_status, 0) < 0) {
+  while (::waitpid(run.pid, &wait_status, 0) < 0) {
   }
+  run.pid = -1;
   if (WIFEXITED(wait_status)) {
     result.status = WEXITSTATUS(wait_status);
   } else if (WIFSIGNALED(wait_status)) {
     result.status = 128 + WTERMSIG(wait_status);
   }
   return result;
+}
+
+RunResult run_tarvel(const TempFolder& folder, const std::vector<std::string>& arguments,
+                     const std::vector<std::string>& prefix) {
+  StartedRun started = start_tarvel(folder, arguments, prefix);
+  return finish_tarvel(started);
 }
 
 ::testing::AssertionResult bytes_equal(const std::string& what, const std::string& expected,

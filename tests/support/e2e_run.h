@@ -22,6 +22,21 @@ struct RunResult {
 RunResult run_tarvel(const TempFolder& folder, const std::vector<std::string>& arguments,
                      const std::vector<std::string>& prefix = {});
 
+// A run started in the background: its process and the read ends of its
+// standard output and standard error.
+struct StartedRun {
+  int pid = -1;
+  int out_fd = -1;
+  int err_fd = -1;
+};
+
+// Starts the tool as run_tarvel does, without waiting for it.
+StartedRun start_tarvel(const TempFolder& folder, const std::vector<std::string>& arguments,
+                        const std::vector<std::string>& prefix = {});
+
+// Reads the started run's output to its end and waits for it.
+RunResult finish_tarvel(StartedRun& run);
+
 // The path of the tool under test.
 std::string tarvel_binary();
 

@@ -1,0 +1,98 @@
+// Checks format_real against snprintf, the straightforward formatter it
+// replaces: every one of the 2^32 single-precision bit patterns with 7 digits,
+// then random doubles with 16 digits. Not part of CI (it takes minutes).
+//
+//   format_exhaustive_check [DOUBLE_COUNT] [THREADS]
+#include <atomic>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "output/real_format.h"
+
+namespace {
+
+// snprintf's "%.*g" with the exponent widened to three digits, the sign blank,
+// and every NaN written "nan".
+std::string reference(double value, int digits) {
+  if (std::isnan(value)) return " nan";
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*g", digits, value);
+  std::string printed = text;
+  std::size_t e = printed.find('e');
+  if (e != std::string::npos && printed.size() - e == 4) {
+    printed = printed.substr(0, e + 2) + "0" + printed.substr(e + 2);
+  }
+  return (printed[0] == '-' ? "" : " ") + printed;
+}
+
+std::mutex g_report;
+std::atomic<std::uint64_t> g_mismatches{0};
+
+void check(double value, int digits) {
+  char text[tarvel::kRealTextCapacity];
+  std::string got(text, tarvel::format_real(value, digits, true, text));
+  std::string expected = reference(value, digits);
+  if (got != expected) {
+    if (g_mismatches.fetch_add(1) < 20) {
+      std::lock_guard<std::mutex> lock(g_report);
+      std::printf("mismatch %a (%d digits): got \"%s\", expected \"%s\"\n", value, digits,
+                  got.c_str(), expected.c_str());
+    }
+  }
+}
+
+std::uint64_t next(std::uint64_t& state) {
+  state ^= state << 13;
+  state ^= state >> 7;
+  state ^= state << 17;
+  return state;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::uint64_t double_count = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 100000000;
+  const unsigned threads = argc > 2 ? static_cast<unsigned>(std::atoi(argv[2])) : 2;
+
+  std::vector<std::thread> workers;
+  for (unsigned t = 0; t < threads; ++t) {
+    workers.emplace_back([t, threads] {
+      for (std::uint64_t bits = t; bits <= 0xFFFFFFFFull; bits += threads) {
+        float single = std::bit_cast<float>(static_cast<std::uint32_t>(bits));
+        check(static_cast<double>(single), 7);
+      }
+    });
+  }
+  for (auto& worker : workers) worker.join();
+  std::printf("singles: 4294967296 bit patterns, %llu mismatches\n",
+              static_cast<unsigned long long>(g_mismatches.load()));
+  std::uint64_t single_mismatches = g_mismatches.exchange(0);
+
+  workers.clear();
+  for (unsigned t = 0; t < threads; ++t) {
+    workers.emplace_back([t, threads, double_count] {
+      std::uint64_t state = 0x9E3779B97F4A7C15ull ^ (t + 1);
+      for (std::uint64_t i = t; i < double_count; i += threads) {
+        std::uint64_t bits = next(state);
+        // Half random bit patterns (every exponent), half values such as the
+        // tool writes: times as multiples of a sample period.
+        double value = (i & 1) != 0 ? std::bit_cast<double>(bits)
+                                    : static_cast<double>(bits % 100000000) / 48000.0;
+        check(value, 16);
+      }
+    });
+  }
+  for (auto& worker : workers) worker.join();
+  std::printf("doubles: %llu values, %llu mismatches\n",
+              static_cast<unsigned long long>(double_count),
+              static_cast<unsigned long long>(g_mismatches.load()));
+  return single_mismatches == 0 && g_mismatches.load() == 0 ? 0 : 1;
+}
