@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <sstream>
 
 extern char** environ;
 
@@ -59,9 +61,18 @@ void drain(int out_fd, int err_fd, std::string& out, std::string& err) {
 
 std::string tarvel_binary() { return TARVEL_BINARY; }
 
+bool running_under_wrapper() {
+  const char* wrapper = std::getenv("TARVEL_TEST_WRAPPER");
+  return wrapper != nullptr && *wrapper != '\0';
+}
+
 StartedRun start_tarvel(const TempFolder& folder, const std::vector<std::string>& arguments,
                         const std::vector<std::string>& prefix) {
   std::vector<std::string> words = prefix;
+  if (running_under_wrapper()) {
+    std::istringstream wrapper(std::getenv("TARVEL_TEST_WRAPPER"));
+    for (std::string word; wrapper >> word;) words.push_back(word);
+  }
   words.push_back(tarvel_binary());
   words.insert(words.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;

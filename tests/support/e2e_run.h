@@ -18,7 +18,9 @@ struct RunResult {
 
 // Runs the tool with `arguments` in `folder` (its working directory), with no
 // standard input, and waits for it. `prefix` is put before the binary on the
-// command line (for example a valgrind invocation), empty for a plain run.
+// command line (for example prlimit), empty for a plain run. The words of the
+// environment variable TARVEL_TEST_WRAPPER, when set, come first of all: the
+// whole end-to-end suite runs under valgrind that way.
 RunResult run_tarvel(const TempFolder& folder, const std::vector<std::string>& arguments,
                      const std::vector<std::string>& prefix = {});
 
@@ -36,6 +38,10 @@ StartedRun start_tarvel(const TempFolder& folder, const std::vector<std::string>
 
 // Reads the started run's output to its end and waits for it.
 RunResult finish_tarvel(StartedRun& run);
+
+// True when TARVEL_TEST_WRAPPER is set: tests that depend on timing or on the
+// address space skip themselves then.
+bool running_under_wrapper();
 
 // The path of the tool under test.
 std::string tarvel_binary();

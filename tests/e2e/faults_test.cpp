@@ -1,0 +1,241 @@
+// End-to-end: odd names, odd inputs, memory limits and signals. Whatever
+// happens, a run ends in one of its defined ends, and nothing already written
+// is lost.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <regex>
+#include <string>
+#include <thread>
+
+#include "support/e2e_run.h"
+#include "support/temp_folder.h"
+
+namespace tarvel::testing {
+namespace {
+
+std::string abort_report(int code, const std::string& message, int line) {
+  return "\nAborting due to runtime error " + std::to_string(code) + " (" + message + ") at line " +
+         std::to_string(line) + " of tarvel()\n\n";
+}
+
+std::string signal_report(int code, const std::string& message) {
+  return "\nAborting due to runtime error " + std::to_string(code) + " (" + message + ")\n\n";
+}
+
+// True when a run ended in one of the ends the tool defines.
+::testing::AssertionResult is_defined_end(const RunResult& run) {
+  static const std::regex kAbort(
+      "\nAborting due to runtime error [0-9]+ \\([^)]*\\) at line [0-9]+ of tarvel\\(\\)\n\n");
+  if (run.status == 0 && run.err.empty()) return ::testing::AssertionSuccess();
+  if (run.status == 17 && run.err.empty() && run.out.ends_with("error: file too short\r\n")) {
+    return ::testing::AssertionSuccess();
+  }
+  if ((run.status == 1 || run.status == 2 || run.status == 4) &&
+      std::regex_match(run.err, kAbort)) {
+    return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure() << "status " << run.status << ", stderr \"" << run.err
+                                       << "\"";
+}
+
+// Writes `count` copies of `line` to `path` quickly.
+void write_repeated(const std::string& path, const std::string& line, std::size_t count) {
+  std::ofstream out(path, std::ios::binary);
+  std::string block;
+  for (int i = 0; i < 4096; ++i) block += line;
+  for (std::size_t written = 0; written < count; written += 4096) {
+    std::size_t lines = count - written < 4096 ? count - written : 4096;
+    out.write(block.data(), static_cast<std::streamsize>(lines * line.size()));
+  }
+}
+
+// Address-space limits break the sanitizers' and valgrind's own reservations.
+bool address_space_is_managed() {
+#if defined(TARVEL_SANITIZED)
+  return true;
+#else
+  return running_under_wrapper();
+#endif
+}
+
+TEST(OddNames, NamesWithSpacesNewlineAndHighBytes) {
+  const std::string names[] = {"with  two spaces.txt", "line\nbreak.txt", "\xc3\xa9t\xe9.txt",
+                               std::string(247, 'n') + ".txt"};
+  for (const std::string& name : names) {
+    TempFolder folder;
+    folder.write(name, "0 1 1\n1 3 1\n");
+    RunResult run = run_tarvel(folder, {name});
+    EXPECT_EQ(run.status, 0) << run.err;
+    std::string output_name = name.substr(0, name.size() - 4) + "_out.txt";
+    EXPECT_BYTES("output", " 0  1  1\r\n 1  3  1\r\n", folder.files()[output_name]);
+    EXPECT_TRUE(run.out.ends_with("\r\nwriting " + output_name + "\r\n")) << output_name;
+  }
+}
+
+TEST(OddNames, NameOf255BytesIsReadButItsOutputNameCannotBeCreated) {
+  // The input name fits a folder entry; the output name, four bytes longer,
+  // does not.
+  TempFolder folder;
+  const std::string name = std::string(251, 'n') + ".txt";
+  folder.write(name, "0 1 1\n1 3 1\n");
+  RunResult run = run_tarvel(folder, {name});
+  EXPECT_TRUE(run.out.ends_with(crlf("\nwriting " + name.substr(0, 251) + "_out.txt\n")));
+  EXPECT_BYTES("stderr", abort_report(2, "file not found", 214), run.err);
+  EXPECT_EQ(run.status, 2);
+}
+
+TEST(OddInputs, LineOf64MiBWithoutLineEnd) {
+  if (running_under_wrapper()) GTEST_SKIP() << "too slow under a wrapper";
+  TempFolder folder;
+  write_repeated(folder.file("long.txt"), std::string(1024, 'a'), 64 * 1024);
+  RunResult run = run_tarvel(folder, {"long.txt"});
+  EXPECT_BYTES("stdout", "reading long.txt 0 channels 1 samples\r\n", run.out);
+  EXPECT_BYTES("stderr", abort_report(1, "illegal function call", 40), run.err);
+  EXPECT_EQ(run.status, 1);
+}
+
+TEST(OddInputs, TenMillionEmptyLines) {
+  if (running_under_wrapper()) GTEST_SKIP() << "too slow under a wrapper";
+  TempFolder folder;
+  write_repeated(folder.file("empty-lines.txt"), "\n", 10000000);
+  RunResult run = run_tarvel(folder, {"empty-lines.txt"});
+  EXPECT_BYTES("stdout", "reading empty-lines.txt 0 channels 10000000 samples\r\n", run.out);
+  EXPECT_BYTES("stderr", abort_report(1, "illegal function call", 40), run.err);
+  EXPECT_EQ(run.status, 1);
+}
+
+TEST(OddInputs, RandomBinaryBytesAndNulBytesEndDefined) {
+  std::mt19937 random(12345);
+  for (int trial = 0; trial < 20; ++trial) {
+    TempFolder folder;
+    std::string bytes(1 + random() % 5000, '\0');
+    for (char& byte : bytes) {
+      // Every other trial is mostly NUL bytes and line ends.
+      unsigned value = random() % 256;
+      byte = static_cast<char>(trial % 2 == 0 ? value : (value < 200 ? 0 : value < 230 ? '\n' : '1'));
+    }
+    folder.write("random.txt", bytes);
+    RunResult run = run_tarvel(folder, {"random.txt"});
+    EXPECT_TRUE(is_defined_end(run)) << "trial " << trial;
+    EXPECT_TRUE(run.out.starts_with("reading random.txt ")) << "trial " << trial;
+  }
+}
+
+TEST(OddInputs, OverflowAndUnderflowPrintInfAndNan) {
+  TempFolder folder;
+  folder.write("extreme.txt", "0 1e38 1e38 1e-45 0\n1 -1e38 1e38 1e-45 1e-45\n2 1e38 -1e38 0 0\n");
+  RunResult run = run_tarvel(folder, {"extreme.txt"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_BYTES("stderr", "", run.err);
+  EXPECT_NE(run.out.find("inf"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("nan"), std::string::npos) << run.out;
+  std::string output = folder.files()["extreme_out.txt"];
+  EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 3);
+}
+
+TEST(Memory, SampleTableBeyondTheAddressSpaceLimitIsOutOfMemory) {
+  if (address_space_is_managed()) GTEST_SKIP() << "the address space is not the tool's own";
+  TempFolder folder;
+  // 2001 fields give 1000 channels; 30000 lines make a table of 240 MB.
+  std::string first_line = "0";
+  for (int k = 0; k < 2000; ++k) first_line += " 1";
+  write_repeated(folder.file("wide.txt"), "\n", 29999);
+  std::string contents = read_file(folder.file("wide.txt"));
+  folder.write("wide.txt", first_line + "\n" + contents);
+  RunResult run = run_tarvel(folder, {"wide.txt"}, {"prlimit", "--as=150000000", "--"});
+  EXPECT_BYTES("stdout", "reading wide.txt 1000 channels 30000 samples\r\n", run.out);
+  EXPECT_BYTES("stderr", abort_report(4, "out of memory", 40), run.err);
+  EXPECT_EQ(run.status, 4);
+}
+
+TEST(Memory, HundredThousandFieldsOnTheFirstLine) {
+  if (address_space_is_managed()) GTEST_SKIP() << "the address space is not the tool's own";
+  TempFolder folder;
+  std::string line = "0";
+  for (int k = 0; k < 99999; ++k) line += k % 2 == 0 ? " 1" : " 2";
+  folder.write("wide.txt", line + "\n");
+  // One sample of 49999 channels: the covariance alone needs 10 GB.
+  RunResult run = run_tarvel(folder, {"wide.txt"}, {"prlimit", "--as=2000000000", "--"});
+  EXPECT_BYTES("stdout", "reading wide.txt 49999 channels 1 samples\r\n", run.out);
+  EXPECT_BYTES("stderr", abort_report(4, "out of memory", 65), run.err);
+  EXPECT_EQ(run.status, 4);
+}
+
+// A run busy on a large file gets a signal once it has printed `marker`.
+struct SignalRow {
+  int signal_number;
+  int code;
+  const char* message;
+};
+
+class BusyRun : public ::testing::TestWithParam<SignalRow> {};
+
+TEST_P(BusyRun, SignalDuringTheSecondPassAbortsWithItsCode) {
+  if (running_under_wrapper()) GTEST_SKIP() << "too slow under a wrapper";
+  const SignalRow& row = GetParam();
+  TempFolder folder;
+  write_repeated(folder.file("big.txt"), "0.5 1.25 -0.75 2 3\n", 4000000);
+  StartedRun started = start_tarvel(folder, {"big.txt"});
+  // Wait for the reading line: the run is then allocating or reading.
+  std::string seen;
+  char buffer[256];
+  while (seen.find('\n') == std::string::npos) {
+    ssize_t got = ::read(started.out_fd, buffer, sizeof buffer);
+    if (got <= 0) break;
+    seen.append(buffer, static_cast<std::size_t>(got));
+  }
+  ::kill(started.pid, row.signal_number);
+  RunResult run = finish_tarvel(started);
+  run.out = seen + run.out;
+  EXPECT_BYTES("stdout", "reading big.txt 2 channels 4000000 samples\r\n", run.out);
+  EXPECT_BYTES("stderr", signal_report(row.code, row.message), run.err);
+  EXPECT_EQ(run.status, row.code);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, BusyRun,
+                         ::testing::Values(SignalRow{SIGINT, 9, "\"interrupted\" signal"},
+                                           SignalRow{SIGTERM, 13, "\"termination request\" signal"}));
+
+TEST(Signals, SignalWhileWritingKeepsEveryByteWrittenBeforeIt) {
+  if (running_under_wrapper()) GTEST_SKIP() << "too slow under a wrapper";
+  TempFolder folder;
+  write_repeated(folder.file("big.txt"), "0.5 1.25 -0.75\n", 3000000);
+  RunResult complete = run_tarvel(folder, {"big.txt"});
+  ASSERT_EQ(complete.status, 0) << complete.err;
+  const std::string full = read_file(folder.file("big_out.txt"));
+  std::filesystem::remove(folder.file("big_out.txt"));
+
+  StartedRun started = start_tarvel(folder, {"big.txt"});
+  // Wait until the output file has content, then interrupt.
+  struct stat info {};
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (::stat(folder.file("big_out.txt").c_str(), &info) == 0 && info.st_size > 0) break;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  ::kill(started.pid, SIGTERM);
+  RunResult run = finish_tarvel(started);
+  const std::string partial = read_file(folder.file("big_out.txt"));
+  if (run.status == 0) {
+    // The run finished before the signal arrived: nothing to check but the whole file.
+    EXPECT_EQ(partial, full);
+    return;
+  }
+  EXPECT_BYTES("stderr", signal_report(13, "\"termination request\" signal"), run.err);
+  EXPECT_EQ(run.status, 13);
+  ASSERT_GT(partial.size(), 0u);
+  EXPECT_LE(partial.size(), full.size());
+  // Every byte in the file is the byte the complete run wrote there.
+  EXPECT_BYTES("partial output", full.substr(0, partial.size()), partial);
+}
+
+}  // namespace
+}  // namespace tarvel::testing
