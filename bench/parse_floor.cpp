@@ -19,9 +19,9 @@ int main(int argc, char** argv) {
   struct stat info {};
   if (fd < 0 || ::fstat(fd, &info) != 0) return 1;
   const std::size_t size = static_cast<std::size_t>(info.st_size);
-  const char* data = size == 0 ? nullptr
-                               : static_cast<const char*>(
-                                     ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0));
+  const char* data =
+      size == 0 ? nullptr
+                : static_cast<const char*>(::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0));
   double sum = 0;
   long long fields = 0;
   const char* p = data;

@@ -2,80 +2,120 @@
 
 #include <cmath>
 
+#include "combine/covariance_kernel.h"
 #include "combine/decibels.h"
 
 namespace tarvel {
 
-// Every operand below is widened to long double, so each formula is evaluated
-// in the x87 extended format; the cast to float on storing is its one rounding.
+// The divisions by S and the SNR widen every operand to long double, so each
+// is evaluated in the x87 extended format; the cast to float on storing is its
+// one rounding.
 using Ext = long double;
+
+namespace {
+
+// Adds the samples into mr, mi channel by channel, in sample order, each sum
+// stored in single precision after every addition. A single addition is the
+// extended one: the exact sum of two floats rounded to 64 bits and then to 24
+// gives the float the direct rounding gives, as 64 >= 2·24 + 2.
+template <std::int64_t kChannels>
+void accumulate_few_channel_sums(const float* xr, const float* xi, std::int64_t samples, float* mr,
+                                 float* mi) {
+  // Locals, so the sums stay in registers from sample to sample.
+  float sum_r[kChannels];
+  float sum_i[kChannels];
+  for (std::int64_t k = 0; k < kChannels; ++k) {
+    sum_r[k] = mr[k];
+    sum_i[k] = mi[k];
+  }
+  for (std::int64_t n = 0; n < samples; ++n) {
+    for (std::int64_t k = 0; k < kChannels; ++k) {
+      sum_r[k] = xr[n * kChannels + k] + sum_r[k];
+      sum_i[k] = xi[n * kChannels + k] + sum_i[k];
+    }
+  }
+  for (std::int64_t k = 0; k < kChannels; ++k) {
+    mr[k] = sum_r[k];
+    mi[k] = sum_i[k];
+  }
+}
+
+void accumulate_channel_sums(const float* xr, const float* xi, std::int64_t samples,
+                             std::int64_t channels, float* __restrict mr, float* __restrict mi) {
+  switch (channels) {
+    case 1:
+      return accumulate_few_channel_sums<1>(xr, xi, samples, mr, mi);
+    case 2:
+      return accumulate_few_channel_sums<2>(xr, xi, samples, mr, mi);
+    case 3:
+      return accumulate_few_channel_sums<3>(xr, xi, samples, mr, mi);
+    case 4:
+      return accumulate_few_channel_sums<4>(xr, xi, samples, mr, mi);
+    default:
+      break;
+  }
+  for (std::int64_t n = 0; n < samples; ++n) {
+    for (std::int64_t k = 0; k < channels; ++k) {
+      mr[k] = xr[n * channels + k] + mr[k];
+      mi[k] = xi[n * channels + k] + mi[k];
+    }
+  }
+}
+
+}  // namespace
 
 void compute_means_and_covariance(const Array2<float>& xr, const Array2<float>& xi,
                                   ComplexVector& m, ComplexMatrix& R) {
+  compute_means_and_covariance(xr, xi, m, R, detail::best_simd_level());
+}
+
+void compute_means_and_covariance(const Array2<float>& xr, const Array2<float>& xi,
+                                  ComplexVector& m, ComplexMatrix& R, detail::SimdLevel level) {
   const std::int64_t samples = xr.rows();
   const std::int64_t channels = xr.columns();
   float* mr = m.re.data();
   float* mi = m.im.data();
+  float* rr = R.re.row(1);
+  float* ri = R.im.row(1);
 
   for (std::int64_t k = 0; k < channels; ++k) {
     mr[k] = 0;
     mi[k] = 0;
   }
-  for (std::int64_t k = 1; k <= channels; ++k) {
-    float* rr = R.re.row(k);
-    float* ri = R.im.row(k);
-    for (std::int64_t l = 0; l < channels; ++l) {
-      rr[l] = 0;
-      ri[l] = 0;
-    }
+  for (std::int64_t i = 0; i < channels * channels; ++i) {
+    rr[i] = 0;
+    ri[i] = 0;
   }
 
-  // Sums accumulate in sample order and are stored in single precision after
-  // every addition.
-  for (std::int64_t n = 1; n <= samples; ++n) {
-    const float* xrn = xr.row(n);
-    const float* xin = xi.row(n);
-    for (std::int64_t k = 0; k < channels; ++k) {
-      mr[k] = static_cast<float>(Ext{xrn[k]} + Ext{mr[k]});
-      mi[k] = static_cast<float>(Ext{xin[k]} + Ext{mi[k]});
-    }
-  }
+  accumulate_channel_sums(xr.row(1), xi.row(1), samples, channels, mr, mi);
   const Ext s = static_cast<Ext>(samples);  // exact
   for (std::int64_t k = 0; k < channels; ++k) {
     mr[k] = static_cast<float>(Ext{mr[k]} / s);
     mi[k] = static_cast<float>(Ext{mi[k]} / s);
   }
 
-  // Every element is accumulated on its own, the lower triangle included, so
-  // R(k,l) and conj(R(l,k)) come from the same rounded products.
-  for (std::int64_t n = 1; n <= samples; ++n) {
-    const float* xrn = xr.row(n);
-    const float* xin = xi.row(n);
-    for (std::int64_t k = 0; k < channels; ++k) {
-      const float a = static_cast<float>(Ext{xrn[k]} - Ext{mr[k]});
-      const float b = static_cast<float>(Ext{xin[k]} - Ext{mi[k]});
-      float* rr = R.re.row(k + 1);
-      float* ri = R.im.row(k + 1);
-      for (std::int64_t l = 0; l < channels; ++l) {
-        const float c = static_cast<float>(Ext{xrn[l]} - Ext{mr[l]});
-        const float d = static_cast<float>(-(Ext{xin[l]} - Ext{mi[l]}));
-        const float e = static_cast<float>(Ext{c} * Ext{a} - Ext{d} * Ext{b});
-        const float f = static_cast<float>(Ext{c} * Ext{b} + Ext{d} * Ext{a});
-        rr[l] = static_cast<float>(Ext{e} + Ext{rr[l]});
-        ri[l] = static_cast<float>(Ext{f} + Ext{ri[l]});
-      }
+  detail::accumulate_covariance_sums(level, xr.row(1), xi.row(1), samples, channels, mr, mi, rr,
+                                     ri);
+  // The sums below the diagonal are those above it, mirrored. The products
+  // of element (l,k) are those of (k,l) with c, d and a, -b swapped: e's are
+  // the same two exact products, so e and every real sum are equal bit for
+  // bit; f's are the two products of (k,l) negated, so f and every imaginary
+  // sum are negated, except that an exact zero is +0 on both sides (no
+  // running sum is ever -0: it starts at +0, and -0 + +0 = +0). NaN stays NaN.
+  for (std::int64_t k = 1; k < channels; ++k) {
+    for (std::int64_t l = 0; l < k; ++l) {
+      const float upper = ri[l * channels + k];
+      rr[k * channels + l] = rr[l * channels + k];
+      ri[k * channels + l] = upper == 0 ? 0.0f : -upper;
     }
   }
-  for (std::int64_t k = 1; k <= channels; ++k) {
-    float* rr = R.re.row(k);
-    float* ri = R.im.row(k);
-    for (std::int64_t l = 0; l < channels; ++l) {
-      rr[l] = static_cast<float>(Ext{rr[l]} / s);
-      ri[l] = static_cast<float>(Ext{ri[l]} / s);
-    }
-    // A covariance diagonal is real; whatever the sums left there goes.
-    ri[k - 1] = 0;
+
+  for (std::int64_t i = 0; i < channels * channels; ++i) {
+    rr[i] = static_cast<float>(Ext{rr[i]} / s);
+    ri[i] = static_cast<float>(Ext{ri[i]} / s);
   }
+  // A covariance diagonal is real; whatever the sums left there goes.
+  for (std::int64_t k = 0; k < channels; ++k) ri[k * channels + k] = 0;
 }
 
 void compute_channel_snr(const ComplexVector& m, const ComplexMatrix& R, std::int64_t sample_count,

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "combine/complex_arrays.h"
+#include "combine/simd_level.h"
 #include "runtime/arrays.h"
 
 namespace tarvel {
@@ -17,6 +18,11 @@ namespace tarvel {
 // propagate. Cannot fail; does not allocate.
 void compute_means_and_covariance(const Array2<float>& xr, const Array2<float>& xi,
                                   ComplexVector& m, ComplexMatrix& R);
+
+// The same with the covariance sums evaluated at `level`, which this
+// processor must support; every level gives the same bits.
+void compute_means_and_covariance(const Array2<float>& xr, const Array2<float>& xi,
+                                  ComplexVector& m, ComplexMatrix& R, detail::SimdLevel level);
 
 // Fills snr (length K, allocated) with 10 log10(S |m(k)|^2 / |R(k,k)|) in dB,
 // S = sample_count, under the same arithmetic model: +infinity for zero noise,

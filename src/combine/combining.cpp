@@ -1,5 +1,6 @@
 #include "combine/combining.h"
 
+#include "combine/combining_kernel.h"
 #include "combine/decibels.h"
 
 namespace tarvel {
@@ -61,23 +62,14 @@ void normalise_weights(const ComplexVector& w, std::int64_t ref, ComplexVector& 
 
 void combine_signal(const Array2<float>& xr, const Array2<float>& xi, const ComplexVector& v,
                     Array1<float>& yr, Array1<float>& yi) {
-  const std::int64_t samples = xr.rows();
-  const std::int64_t channels = xr.columns();
-  const float* vr = v.re.data();
-  const float* vi = v.im.data();
-  for (std::int64_t n = 1; n <= samples; ++n) {
-    const float* xrn = xr.row(n);
-    const float* xin = xi.row(n);
-    float sr = 0;
-    float si = 0;
-    // The weights are applied as they are, not conjugated.
-    for (std::int64_t k = 0; k < channels; ++k) {
-      sr = static_cast<float>((Ext{xrn[k]} * Ext{vr[k]} + Ext{sr}) - Ext{xin[k]} * Ext{vi[k]});
-      si = static_cast<float>((Ext{xin[k]} * Ext{vr[k]} + Ext{si}) + Ext{xrn[k]} * Ext{vi[k]});
-    }
-    yr(n) = sr;
-    yi(n) = si;
-  }
+  combine_signal(xr, xi, v, yr, yi, detail::best_simd_level());
+}
+
+void combine_signal(const Array2<float>& xr, const Array2<float>& xi, const ComplexVector& v,
+                    Array1<float>& yr, Array1<float>& yi, detail::SimdLevel level) {
+  // The weights are applied as they are, not conjugated.
+  detail::combine_samples(level, xr.row(1), xi.row(1), xr.rows(), xr.columns(), v.re.data(),
+                          v.im.data(), yr.data(), yi.data());
 }
 
 CombinedStatistics compute_combined_statistics(const Array1<float>& yr, const Array1<float>& yi) {
@@ -85,11 +77,14 @@ CombinedStatistics compute_combined_statistics(const Array1<float>& yr, const Ar
   const Ext s = static_cast<Ext>(samples);  // exact
   CombinedStatistics result;
 
+  // Single additions are the extended ones: the exact sum of two floats
+  // rounded to 64 bits and then to 24 gives the float the direct rounding
+  // gives, as 64 >= 2·24 + 2.
   float ybr = 0;
   float ybi = 0;
   for (std::int64_t n = 1; n <= samples; ++n) {
-    ybr = static_cast<float>(Ext{yr(n)} + Ext{ybr});
-    ybi = static_cast<float>(Ext{yi(n)} + Ext{ybi});
+    ybr = yr(n) + ybr;
+    ybi = yi(n) + ybi;
   }
   ybr = static_cast<float>(Ext{ybr} / s);
   ybi = static_cast<float>(Ext{ybi} / s);

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "combine/complex_arrays.h"
+#include "combine/simd_level.h"
 #include "runtime/arrays.h"
 
 namespace tarvel {
@@ -29,6 +30,11 @@ void normalise_weights(const ComplexVector& w, std::int64_t ref, ComplexVector& 
 // (length S, allocated) from xr, xi (S x K). Does not allocate.
 void combine_signal(const Array2<float>& xr, const Array2<float>& xi, const ComplexVector& v,
                     Array1<float>& yr, Array1<float>& yi);
+
+// The same evaluated at `level`, which this processor must support; every
+// level gives the same bits.
+void combine_signal(const Array2<float>& xr, const Array2<float>& xi, const ComplexVector& v,
+                    Array1<float>& yr, Array1<float>& yi, detail::SimdLevel level);
 
 // The combined signal's mean ybar, power Pc, noise power N0 and SNR in dB.
 struct CombinedStatistics {

@@ -271,8 +271,8 @@ struct PlainField {
     if (mantissa != 0) {
       if (mantissa > (std::uint64_t{1} << 53) || exponent < -22 || exponent > 22) return false;
       value = static_cast<double>(mantissa);
-      value = exponent < 0 ? value / kExactPowersOfTen[-exponent]
-                           : value * kExactPowersOfTen[exponent];
+      value =
+          exponent < 0 ? value / kExactPowersOfTen[-exponent] : value * kExactPowersOfTen[exponent];
     }
     field.is_integer = false;
     field.floating = negative ? -value : value;

@@ -9,10 +9,10 @@ namespace tarvel {
 
 // Bits of the last argument of every print operation.
 enum PrintMask : int {
-  PM_LINE_END = 1,       // after the item, write CR LF
-  PM_PAD = 2,            // after the item, pad to the next 14-column print zone
-  PM_LINE_END_ALT = 4,   // exactly as PM_LINE_END
-  PM_BLANK_AFTER = 16,   // print_integer only: one blank after the number
+  PM_LINE_END = 1,      // after the item, write CR LF
+  PM_PAD = 2,           // after the item, pad to the next 14-column print zone
+  PM_LINE_END_ALT = 4,  // exactly as PM_LINE_END
+  PM_BLANK_AFTER = 16,  // print_integer only: one blank after the number
 };
 
 // The two masks the tool uses: an item inside a line, and the item ending it.

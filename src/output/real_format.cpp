@@ -305,9 +305,8 @@ std::size_t format_real(double value, int digits, bool sign_blank, char* out) {
   }
   // Zero, infinity, subnormals and the far ends of the range: to_chars in
   // general form with a precision is printf's %g to the byte.
-  char* end = std::to_chars(out, start + kRealTextCapacity, value, std::chars_format::general,
-                            digits)
-                  .ptr;
+  char* end =
+      std::to_chars(out, start + kRealTextCapacity, value, std::chars_format::general, digits).ptr;
   // Widen a two-digit exponent ("e+07") to three digits ("e+007").
   if (end - out >= 4 && end[-4] == 'e') {
     end[0] = end[-1];

@@ -100,11 +100,15 @@ const char* runtime_error_message(int code) {
   return kMessages[code];
 }
 
-RuntimeErrorCode current_error() { return g_current_error; }
-void set_current_error(RuntimeErrorCode code) { g_current_error = code; }
+RuntimeErrorCode current_error() {
+  return g_current_error;
+}
+void set_current_error(RuntimeErrorCode code) {
+  g_current_error = code;
+}
 
-std::size_t format_runtime_error_report(int code, int report_line, const char* module,
-                                        char* out, std::size_t capacity) {
+std::size_t format_runtime_error_report(int code, int report_line, const char* module, char* out,
+                                        std::size_t capacity) {
   BoundedText text(out, capacity);
   text.append("\nAborting due to runtime error ");
   text.append_decimal(code);
@@ -132,8 +136,12 @@ void raise_runtime_error(int code, int report_line) {
   end_process(code);
 }
 
-void end_run(int status) { end_process(status); }
+void end_run(int status) {
+  end_process(status);
+}
 
-void set_process_end_hook(ProcessEndHook hook) { g_process_end_hook = hook; }
+void set_process_end_hook(ProcessEndHook hook) {
+  g_process_end_hook = hook;
+}
 
 }  // namespace tarvel

@@ -44,8 +44,8 @@ inline constexpr char kModuleName[] = "tarvel";
 // always NUL-terminated, at most capacity - 1 bytes of text) and returns the
 // text length. A `report_line` of 0 or less quotes neither line nor module.
 // Async-signal-safe: no allocation, no stdio.
-std::size_t format_runtime_error_report(int code, int report_line, const char* module,
-                                        char* out, std::size_t capacity);
+std::size_t format_runtime_error_report(int code, int report_line, const char* module, char* out,
+                                        std::size_t capacity);
 
 // Aborts the run: builds the report into the process-wide pending report
 // (1023 bytes at most), closes every open numbered file (writing out what is

@@ -48,7 +48,7 @@ void install_signal_handlers() {
   alternate.ss_size = sizeof g_alternate_stack;
   sigaltstack(&alternate, nullptr);
 
-  struct sigaction action{};
+  struct sigaction action {};
   action.sa_handler = on_fatal_signal;
   action.sa_mask = fatal_signal_set();
   action.sa_flags = SA_ONSTACK;
@@ -70,7 +70,7 @@ SignalHold::SignalHold() {
 }
 
 SignalHold::~SignalHold() {
-sigprocmask(SIG_SETMASK, &saved_, nullptr);
+  sigprocmask(SIG_SETMASK, &saved_, nullptr);
 }
 
 }  // namespace tarvel

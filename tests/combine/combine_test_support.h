@@ -8,10 +8,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "combine/complex_arrays.h"
+#include "combine/simd_level.h"
 #include "runtime/arrays.h"
 
 namespace tarvel::testing {
@@ -123,6 +126,89 @@ inline ::testing::AssertionResult prints_as(float value, const std::string& text
   if (text == printed) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure()
          << "printed " << printed << " (" << hex(value) << "), expected " << text;
+}
+
+// `count` floats the same bit for bit, NaN for NaN; on failure names the
+// first few that differ, with both values in hexfloat.
+inline ::testing::AssertionResult same_floats(const float* actual, const float* expected,
+                                              std::int64_t count) {
+  std::int64_t differing = 0;
+  std::string report;
+  for (std::int64_t i = 0; i < count; ++i) {
+    if (same_float(actual[i], expected[i])) continue;
+    if (++differing <= 4) {
+      report += "\n  [" + std::to_string(i) + "] actual " + hex(actual[i]) + ", expected " +
+                hex(expected[i]);
+    }
+  }
+  if (differing == 0) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << differing << " of " << count << " differ:" << report;
+}
+
+// Where random test values come from: significands of `bits` bits (1 to
+// 24; short ones make exact products and so many float midpoints), binary
+// exponents from `low` to `high`, either sign. Below 2^-126 the value is
+// rounded to a subnormal float.
+struct ValueRange {
+  const char* name;
+  int bits;
+  int low;
+  int high;
+};
+
+inline float random_float(std::mt19937_64& random, const ValueRange& range) {
+  std::uniform_int_distribution<std::int64_t> significand(std::int64_t{1} << (range.bits - 1),
+                                                          (std::int64_t{1} << range.bits) - 1);
+  std::uniform_int_distribution<int> exponent(range.low, range.high);
+  const double value =
+      std::ldexp(static_cast<double>(significand(random)), exponent(random) - (range.bits - 1));
+  return static_cast<float>((random() & 1) != 0 ? -value : value);
+}
+
+// Zeros of both signs, infinities, NaN, the float range's edges and a few
+// ordinary values, drawn at random.
+inline float random_special(std::mt19937_64& random) {
+  constexpr float kValues[] = {0.0f,
+                               -0.0f,
+                               std::numeric_limits<float>::infinity(),
+                               -std::numeric_limits<float>::infinity(),
+                               std::numeric_limits<float>::quiet_NaN(),
+                               0x1p-149f,
+                               -0x1p-149f,
+                               0x1p-126f,
+                               3e38f,
+                               -3e38f,
+                               1e19f,
+                               1.0f,
+                               -1.5f,
+                               1 + 0x1p-12f,
+                               0x1p-30f,
+                               2.5e-20f,
+                               -7.0f};
+  std::uniform_int_distribution<std::size_t> pick(0, std::size(kValues) - 1);
+  return kValues[pick(random)];
+}
+
+// The vector levels this processor can run, the scalar one first.
+inline std::vector<detail::SimdLevel> supported_levels() {
+  std::vector<detail::SimdLevel> levels;
+  for (detail::SimdLevel level :
+       {detail::SimdLevel::kScalar, detail::SimdLevel::kSse2, detail::SimdLevel::kAvx2}) {
+    if (detail::simd_level_supported(level)) levels.push_back(level);
+  }
+  return levels;
+}
+
+inline const char* level_name(detail::SimdLevel level) {
+  switch (level) {
+    case detail::SimdLevel::kScalar:
+      return "scalar";
+    case detail::SimdLevel::kSse2:
+      return "sse2";
+    case detail::SimdLevel::kAvx2:
+      return "avx2";
+  }
+  return "?";
 }
 
 }  // namespace tarvel::testing

@@ -8,10 +8,12 @@
 #include <cstdint>
 #include <limits>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "combine/channel_statistics.h"
 #include "combine/combine_test_support.h"
+#include "combine/extended_reference.h"
 #include "combine/matrix_inversion.h"
 
 namespace tarvel {
@@ -346,6 +348,39 @@ TEST(Combining, CombinedMeanIsRoundedAfterEveryAddition) {
                                                            make_array({0x1p-24f, 0x1p-24f, 1}));
   EXPECT_TRUE(same_float(c.mean_re, 1.0f / 3.0f));
   EXPECT_TRUE(same_float(c.mean_im, (1.0f + 0x1p-23f) / 3.0f));
+}
+
+// The mean sums in single additions, against the extended reference, bit for
+// bit, on values of several magnitudes and on special values.
+TEST(Combining, CombinedStatisticsMatchTheExtendedReference) {
+  std::mt19937_64 random(37);
+  const testing::ValueRange ranges[] = {
+      {"13-bit significands", 13, -3, 3},
+      {"wide exponents", 24, -60, 60},
+      {"subnormal", 24, -149, -127},
+      {"huge", 24, 100, 127},
+  };
+  for (std::int64_t samples : {1, 2, 7, 100}) {
+    for (int variant = 0; variant < 5; ++variant) {
+      std::vector<float> yr(samples);
+      std::vector<float> yi(samples);
+      for (std::int64_t n = 0; n < samples; ++n) {
+        yr[n] = variant < 4 ? testing::random_float(random, ranges[variant])
+                            : testing::random_special(random);
+        yi[n] = variant < 4 ? testing::random_float(random, ranges[variant])
+                            : testing::random_special(random);
+      }
+      SCOPED_TRACE("S = " + std::to_string(samples) + ", variant " + std::to_string(variant));
+      const CombinedStatistics c = compute_combined_statistics(make_array(yr), make_array(yi));
+      const CombinedStatistics e =
+          reference::compute_combined_statistics(make_array(yr), make_array(yi));
+      EXPECT_TRUE(same_float(c.mean_re, e.mean_re));
+      EXPECT_TRUE(same_float(c.mean_im, e.mean_im));
+      EXPECT_TRUE(same_float(c.power, e.power));
+      EXPECT_TRUE(same_float(c.noise_power, e.noise_power));
+      EXPECT_TRUE(same_float(c.snr, e.snr));
+    }
+  }
 }
 
 // Random samples: with one channel the combined signal is the channel itself;

@@ -42,8 +42,8 @@ std::string signal_report(int code, const std::string& message) {
       std::regex_match(run.err, kAbort)) {
     return ::testing::AssertionSuccess();
   }
-  return ::testing::AssertionFailure() << "status " << run.status << ", stderr \"" << run.err
-                                       << "\"";
+  return ::testing::AssertionFailure()
+         << "status " << run.status << ", stderr \"" << run.err << "\"";
 }
 
 // Writes `count` copies of `line` to `path` quickly.
@@ -120,7 +120,10 @@ TEST(OddInputs, RandomBinaryBytesAndNulBytesEndDefined) {
     for (char& byte : bytes) {
       // Every other trial is mostly NUL bytes and line ends.
       unsigned value = random() % 256;
-      byte = static_cast<char>(trial % 2 == 0 ? value : (value < 200 ? 0 : value < 230 ? '\n' : '1'));
+      byte = static_cast<char>(trial % 2 == 0 ? value
+                                              : (value < 200   ? 0
+                                                 : value < 230 ? '\n'
+                                                               : '1'));
     }
     folder.write("random.txt", bytes);
     RunResult run = run_tarvel(folder, {"random.txt"});
@@ -202,7 +205,8 @@ TEST_P(BusyRun, SignalDuringTheSecondPassAbortsWithItsCode) {
 
 INSTANTIATE_TEST_SUITE_P(Signals, BusyRun,
                          ::testing::Values(SignalRow{SIGINT, 9, "\"interrupted\" signal"},
-                                           SignalRow{SIGTERM, 13, "\"termination request\" signal"}));
+                                           SignalRow{SIGTERM, 13,
+                                                     "\"termination request\" signal"}));
 
 TEST(Signals, SignalWhileWritingKeepsEveryByteWrittenBeforeIt) {
   if (running_under_wrapper()) GTEST_SKIP() << "too slow under a wrapper";

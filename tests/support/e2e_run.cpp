@@ -59,7 +59,9 @@ void drain(int out_fd, int err_fd, std::string& out, std::string& err) {
 
 }  // namespace
 
-std::string tarvel_binary() { return TARVEL_BINARY; }
+std::string tarvel_binary() {
+  return TARVEL_BINARY;
+}
 
 bool running_under_wrapper() {
   const char* wrapper = std::getenv("TARVEL_TEST_WRAPPER");
@@ -138,9 +140,9 @@ RunResult run_tarvel(const TempFolder& folder, const std::vector<std::string>& a
   while (at < expected.size() && at < actual.size() && expected[at] == actual[at]) ++at;
   std::size_t from = at < 40 ? 0 : at - 40;
   return ::testing::AssertionFailure()
-         << what << " differs at byte " << at << " (expected " << expected.size()
-         << " bytes, got " << actual.size() << ")\n  expected: ..."
-         << escape(expected, from, at + 40) << "\n  actual:   ..." << escape(actual, from, at + 40);
+         << what << " differs at byte " << at << " (expected " << expected.size() << " bytes, got "
+         << actual.size() << ")\n  expected: ..." << escape(expected, from, at + 40)
+         << "\n  actual:   ..." << escape(actual, from, at + 40);
 }
 
 std::string crlf(const std::string& text) {

@@ -11,9 +11,9 @@
 namespace tarvel::testing {
 
 struct RunResult {
-  std::string out;   // standard output
-  std::string err;   // standard error
-  int status = -1;   // exit status, or 128 + signal number when killed
+  std::string out;  // standard output
+  std::string err;  // standard error
+  int status = -1;  // exit status, or 128 + signal number when killed
 };
 
 // Runs the tool with `arguments` in `folder` (its working directory), with no
