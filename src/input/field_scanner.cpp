@@ -1,7 +1,9 @@
 #include "input/field_scanner.h"
 
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 #include "input/number_conversion.h"
 
@@ -168,6 +170,86 @@ struct PlainField {
   double floating = 0.0;     // otherwise
 };
 
+// The count (0 to 8) and value of the decimal digits that begin the eight
+// bytes at `p`, all at once: a byte is a digit when neither adding 0x46 nor
+// subtracting 0x30 sets its high bit, and carries or borrows only travel
+// upwards, past the first byte that is not a digit. The digits, moved to the
+// top of the word behind zero bytes, are then combined pairwise.
+[[gnu::always_inline]] inline int leading_digits(const unsigned char* p, std::uint64_t& value) {
+  std::uint64_t bytes;
+  std::memcpy(&bytes, p, sizeof bytes);
+  const std::uint64_t digits = bytes - 0x3030303030303030ull;
+  const std::uint64_t not_digit =
+      ((bytes + 0x4646464646464646ull) | digits) & 0x8080808080808080ull;
+  const int count = not_digit == 0 ? 8 : std::countr_zero(not_digit) / 8;
+  if (count == 0) {
+    value = 0;
+    return 0;
+  }
+  std::uint64_t v = digits << (64 - 8 * count);
+  v = v * 10 + (v >> 8);
+  v = (((v & 0x000000FF000000FFull) * (100 + (1000000ull << 32))) +
+       (((v >> 16) & 0x000000FF000000FFull) * (1 + (10000ull << 32)))) >>
+      32;
+  value = v;
+  return count;
+}
+
+constexpr std::uint64_t kIntegerPowersOfTen[9] = {1,      10,      100,      1000,     10000,
+                                                  100000, 1000000, 10000000, 100000000};
+
+// The digits of a plain constant with fewer than eight digits before and
+// after the point, eight bytes at a time. False, moving nothing, for longer
+// digit runs.
+[[gnu::always_inline]] inline bool read_short_mantissa(const unsigned char*& p,
+                                                       std::uint64_t& mantissa, int& exponent,
+                                                       bool& any_digit, bool& float_mark) {
+  const unsigned char* q = p;
+  std::uint64_t integer_part = 0;
+  const int integer_digits = leading_digits(q, integer_part);
+  if (integer_digits == 8) return false;
+  q += integer_digits;
+  std::uint64_t value = integer_part;
+  int fraction_digits = 0;
+  if (*q == '.') {
+    std::uint64_t fraction = 0;
+    fraction_digits = leading_digits(q + 1, fraction);
+    if (fraction_digits == 8) return false;
+    value = value * kIntegerPowersOfTen[fraction_digits] + fraction;
+    q += 1 + fraction_digits;
+    float_mark = true;
+  }
+  mantissa = value;
+  exponent = -fraction_digits;
+  any_digit = integer_digits + fraction_digits > 0;
+  p = q;
+  return true;
+}
+
+// The same digit by digit, for runs of any length; false when the digits do
+// not fit 64 bits.
+inline bool read_long_mantissa(const unsigned char*& p, std::uint64_t& mantissa, int& exponent,
+                               bool& any_digit, bool& float_mark) {
+  int digits = 0;
+  for (; static_cast<unsigned>(*p - '0') < 10; ++p) {
+    any_digit = true;
+    if (mantissa == 0 && *p == '0') continue;
+    if (++digits > 19) return false;
+    mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
+  }
+  if (*p == '.') {
+    float_mark = true;
+    for (++p; static_cast<unsigned>(*p - '0') < 10; ++p) {
+      any_digit = true;
+      --exponent;
+      if (mantissa == 0 && *p == '0') continue;
+      if (++digits > 19) return false;
+      mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
+    }
+  }
+  return true;
+}
+
 // Reads the common field in one pass over the window: optional blanks, then
 // a plain decimal constant ([+-] digits [. digits] [e|E [+-] digits]) ending
 // in a blank, tab, comma or line end, with its delimiter. It is exactly what
@@ -195,25 +277,12 @@ struct PlainField {
     ++p;
   }
   std::uint64_t mantissa = 0;
-  int digits = 0;
   int exponent = 0;
   bool any_digit = false;
   bool float_mark = false;
-  for (; static_cast<unsigned>(*p - '0') < 10; ++p) {
-    any_digit = true;
-    if (mantissa == 0 && *p == '0') continue;
-    if (++digits > 19) return false;
-    mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
-  }
-  if (*p == '.') {
-    float_mark = true;
-    for (++p; static_cast<unsigned>(*p - '0') < 10; ++p) {
-      any_digit = true;
-      --exponent;
-      if (mantissa == 0 && *p == '0') continue;
-      if (++digits > 19) return false;
-      mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
-    }
+  if (!read_short_mantissa(p, mantissa, exponent, any_digit, float_mark) &&
+      !read_long_mantissa(p, mantissa, exponent, any_digit, float_mark)) {
+    return false;
   }
   if (!any_digit) return false;
   if (*p == 'e' || *p == 'E') {
