@@ -1,0 +1,337 @@
+// Checks the double-precision evaluation of the combine formulas against
+// their extended evaluation on many random cases, far more than the unit
+// tests run, and prints for each formula the cases, how many went to the
+// extended fallback and how many gave different bits (which must be 0).
+//
+// The values are drawn to be hard: besides ordinary ones, short significands
+// (exact products, so results on float midpoints), results a tiny residue
+// away from a midpoint, cancellation, subnormal and overflowing results,
+// zeros, infinities and NaN.
+//
+//   combine_exhaustive_check [CASES_PER_FORMULA]   (default 100000000)
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "combine/combining_kernel.h"
+#include "combine/covariance_kernel.h"
+#include "combine/extended_in_double.h"
+#include "combine/simd_level.h"
+
+namespace {
+
+using tarvel::detail::SimdLevel;
+using Ext = long double;
+
+// xoshiro256** : fast, and good enough to spread the cases.
+class Random {
+ public:
+  explicit Random(std::uint64_t seed) {
+    for (auto& word : state_) {
+      seed += 0x9E3779B97F4A7C15;
+      std::uint64_t z = seed;
+      z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9;
+      z = (z ^ (z >> 27)) * 0x94D049BB133111EB;
+      word = z ^ (z >> 31);
+    }
+  }
+  std::uint64_t next() {
+    const std::uint64_t result = rotl(state_[1] * 5, 7) * 9;
+    const std::uint64_t t = state_[1] << 17;
+    state_[2] ^= state_[0];
+    state_[3] ^= state_[1];
+    state_[1] ^= state_[2];
+    state_[0] ^= state_[3];
+    state_[2] ^= t;
+    state_[3] = rotl(state_[3], 45);
+    return result;
+  }
+  // 0 .. n-1
+  int below(int n) { return static_cast<int>((next() >> 33) % static_cast<std::uint64_t>(n)); }
+
+ private:
+  static std::uint64_t rotl(std::uint64_t x, int k) { return (x << k) | (x >> (64 - k)); }
+  std::uint64_t state_[4];
+};
+
+// A float with a `bits`-bit significand and binary exponent in [low, high].
+float make_float(Random& random, int bits, int low, int high) {
+  const std::uint64_t top = std::uint64_t{1} << (bits - 1);
+  const std::uint64_t significand = top | (random.next() & (top - 1));
+  const int exponent = low + random.below(high - low + 1) - (bits - 1);
+  const double value = std::ldexp(static_cast<double>(significand), exponent);
+  return static_cast<float>((random.next() & 1) != 0 ? -value : value);
+}
+
+float special(Random& random) {
+  constexpr float kValues[] = {0.0f,
+                               -0.0f,
+                               std::numeric_limits<float>::infinity(),
+                               -std::numeric_limits<float>::infinity(),
+                               std::numeric_limits<float>::quiet_NaN(),
+                               0x1p-149f,
+                               3e38f,
+                               1.0f};
+  return kValues[random.below(8)];
+}
+
+// One operand of a case of the given kind.
+float operand(Random& random, int kind) {
+  switch (kind) {
+    case 0:
+      return make_float(random, 24, -3, 3);  // ordinary
+    case 1:
+      return make_float(random, 12, -2, 2);  // exact products of 24 bits
+    case 2:
+      return make_float(random, 13, -2, 2);  // products on midpoints
+    case 3:
+      return make_float(random, 24, -150, 127);  // anywhere, subnormal to huge
+    case 4:
+      return make_float(random, 24, -80, -60);  // results below 2^-126
+    case 5:
+      return random.below(8) == 0 ? special(random) : make_float(random, 24, -3, 3);
+    default:
+      return make_float(random, 24, 60, 127);  // overflow
+  }
+}
+constexpr int kKinds = 7;
+
+// The real and imaginary part of a sample or weight for the kernels: the
+// kinds above, and one more where the real parts have 13-bit significands
+// (their products lie on midpoints) and the imaginary parts are 27 to 33
+// binades smaller (their products are residues a double loses and the
+// extended format keeps, or not).
+constexpr int kKernelKinds = kKinds + 1;
+
+void complex_operand(Random& random, int kind, float& re, float& im) {
+  if (kind < kKinds) {
+    re = operand(random, kind);
+    im = operand(random, kind);
+    return;
+  }
+  re = make_float(random, 13, 0, 0);
+  im = std::ldexp(make_float(random, 12, 0, 0), -27 - random.below(7));
+}
+
+bool same(float x, float y) {
+  return (std::isnan(x) && std::isnan(y)) || std::memcmp(&x, &y, sizeof x) == 0;
+}
+
+struct Tally {
+  const char* name;
+  std::int64_t cases = 0;
+  std::int64_t fallbacks = 0;
+  std::int64_t mismatches = 0;
+  std::int64_t plain_wrong = 0;  // the double result rounded without any test would differ
+  void print() const {
+    std::printf("%-38s %11lld cases %9lld fallbacks %8lld plain-double wrong %4lld mismatches\n",
+                name, static_cast<long long>(cases), static_cast<long long>(fallbacks),
+                static_cast<long long>(plain_wrong), static_cast<long long>(mismatches));
+  }
+};
+
+void report_mismatch(Tally& tally, const char* what, float fast, float extended) {
+  if (++tally.mismatches <= 5) {
+    std::printf("  %s: %s gives %a, extended %a\n", tally.name, what, fast, extended);
+  }
+}
+
+// c·a - d·b and c·b + d·a, scalar: the first two operands of a case of kind
+// 2 are made a residue away from a midpoint by the second product.
+void check_products(std::int64_t cases, Tally& difference, Tally& sum) {
+  Random random(1);
+  for (std::int64_t i = 0; i < cases; ++i) {
+    const int kind = static_cast<int>(i % kKinds);
+    const float c = operand(random, kind);
+    const float a = operand(random, kind);
+    float d = operand(random, kind);
+    float b = operand(random, kind);
+    if (kind == 2 && (i & 8) != 0) {
+      // c·a has 25 or 26 bits; d·b a residue 26 to 50 binades below it.
+      const int shift = 26 + random.below(25);
+      d = std::ldexp(make_float(random, 12, 0, 0), -shift / 2);
+      b = std::ldexp(make_float(random, 12, 0, 0), -(shift - shift / 2));
+    }
+    const double h_difference = static_cast<double>(c) * a - static_cast<double>(d) * b;
+    const double h_sum = static_cast<double>(c) * b + static_cast<double>(d) * a;
+    difference.fallbacks += tarvel::detail::needs_extended_rounding(h_difference);
+    sum.fallbacks += tarvel::detail::needs_extended_rounding(h_sum);
+    difference.plain_wrong += !same(static_cast<float>(h_difference),
+                                    static_cast<float>(Ext{c} * Ext{a} - Ext{d} * Ext{b}));
+    sum.plain_wrong +=
+        !same(static_cast<float>(h_sum), static_cast<float>(Ext{c} * Ext{b} + Ext{d} * Ext{a}));
+    const float fast_difference = tarvel::detail::product_difference(c, a, d, b);
+    const float fast_sum = tarvel::detail::product_sum(c, b, d, a);
+    const auto ext_difference = static_cast<float>(Ext{c} * Ext{a} - Ext{d} * Ext{b});
+    const auto ext_sum = static_cast<float>(Ext{c} * Ext{b} + Ext{d} * Ext{a});
+    if (!same(fast_difference, ext_difference)) {
+      report_mismatch(difference, "c·a - d·b", fast_difference, ext_difference);
+    }
+    if (!same(fast_sum, ext_sum)) report_mismatch(sum, "c·b + d·a", fast_sum, ext_sum);
+  }
+  difference.cases = cases;
+  sum.cases = cases;
+}
+
+// (P1 + s) -+ P2, scalar: the double evaluation where the test accepts it,
+// the extended one where it does not.
+void check_two_steps(std::int64_t cases, Tally& minus, Tally& plus) {
+  Random random(2);
+  for (std::int64_t i = 0; i < cases; ++i) {
+    const int kind = static_cast<int>(i % kKinds);
+    const float x = operand(random, kind);
+    const float v = operand(random, kind);
+    float s = operand(random, kind);
+    float y = operand(random, kind);
+    float w = operand(random, kind);
+    if ((i & 16) != 0 && kind < 3) {
+      // Cancellation: P2 close to P1 + s, s far below P1.
+      s = std::ldexp(operand(random, kind), -random.below(60));
+      y = x;
+      w = (random.next() & 1) != 0 ? v : std::nextafter(v, 0.0f);
+    }
+    for (int sign = 0; sign < 2; ++sign) {
+      Tally& tally = sign == 0 ? minus : plus;
+      const double u1 = static_cast<double>(x) * v + s;
+      const double p2 = static_cast<double>(y) * w;
+      const double u2 = sign == 0 ? u1 - p2 : u1 + p2;
+      const auto rounded = static_cast<float>(u2);
+      const Ext v1 = Ext{x} * Ext{v} + Ext{s};
+      const auto extended =
+          static_cast<float>(sign == 0 ? v1 - Ext{y} * Ext{w} : v1 + Ext{y} * Ext{w});
+      tally.plain_wrong += !same(rounded, extended);
+      if (!tarvel::detail::two_steps_round_alike(u1, u2, rounded)) {
+        ++tally.fallbacks;
+        continue;  // the extended evaluation is used
+      }
+      if (!same(rounded, extended)) report_mismatch(tally, "(P1 + s) -+ P2", rounded, extended);
+    }
+  }
+  minus.cases = cases;
+  plus.cases = cases;
+}
+
+// The covariance kernel at `level`: batches of samples of 16 channels with
+// zero means and -0 sums, so each element receives e (or f) exactly; every
+// element with l >= k is compared.
+void check_covariance_kernel(SimdLevel level, std::int64_t cases, Tally& tally) {
+  constexpr std::int64_t kChannels = 16;
+  constexpr std::int64_t kElements = kChannels * (kChannels + 1) / 2;
+  Random random(3 + static_cast<int>(level));
+  std::vector<float> xr(kChannels), xi(kChannels), zero(kChannels, 0.0f);
+  std::vector<float> rr(kChannels * kChannels), ri(kChannels * kChannels);
+  for (std::int64_t batch = 0; tally.cases < cases; ++batch) {
+    const int kind = static_cast<int>(batch % kKernelKinds);
+    for (std::int64_t k = 0; k < kChannels; ++k) complex_operand(random, kind, xr[k], xi[k]);
+    std::fill(rr.begin(), rr.end(), -0.0f);  // -0 + e is e, zeros' signs included
+    std::fill(ri.begin(), ri.end(), -0.0f);
+    tarvel::detail::accumulate_covariance_sums(level, xr.data(), xi.data(), 1, kChannels,
+                                               zero.data(), zero.data(), rr.data(), ri.data());
+    for (std::int64_t k = 0; k < kChannels; ++k) {
+      for (std::int64_t l = k; l < kChannels; ++l) {
+        const float a = xr[k], b = xi[k], c = xr[l], d = -xi[l];
+        const auto e = static_cast<float>(Ext{c} * Ext{a} - Ext{d} * Ext{b});
+        const auto f = static_cast<float>(Ext{c} * Ext{b} + Ext{d} * Ext{a});
+        const double he = static_cast<double>(c) * a - static_cast<double>(d) * b;
+        const double hf = static_cast<double>(c) * b + static_cast<double>(d) * a;
+        tally.fallbacks += tarvel::detail::needs_extended_rounding(he);
+        tally.fallbacks += tarvel::detail::needs_extended_rounding(hf);
+        tally.plain_wrong += !same(static_cast<float>(he), e);
+        tally.plain_wrong += !same(static_cast<float>(hf), f);
+        if (!same(rr[k * kChannels + l], e)) report_mismatch(tally, "e", rr[k * kChannels + l], e);
+        if (!same(ri[k * kChannels + l], f)) report_mismatch(tally, "f", ri[k * kChannels + l], f);
+      }
+    }
+    tally.cases += 2 * kElements;
+  }
+}
+
+// One part of a combined sample in double precision, every running sum
+// rounded to float, with no test at all.
+float plain_double_sample(const float* xr, const float* xi, const float* vr, const float* vi,
+                          std::int64_t channels, bool real) {
+  float s = 0;
+  for (std::int64_t k = 0; k < channels; ++k) {
+    s = real ? static_cast<float>((static_cast<double>(xr[k]) * vr[k] + s) -
+                                  static_cast<double>(xi[k]) * vi[k])
+             : static_cast<float>((static_cast<double>(xi[k]) * vr[k] + s) +
+                                  static_cast<double>(xr[k]) * vi[k]);
+  }
+  return s;
+}
+
+// The combining kernel at `level`: batches of samples of 2 channels, each
+// sample compared with its extended evaluation (2 steps, real and imaginary).
+void check_combining_kernel(SimdLevel level, std::int64_t cases, Tally& tally) {
+  constexpr std::int64_t kChannels = 2;
+  constexpr std::int64_t kSamples = 1024;
+  Random random(5 + static_cast<int>(level));
+  std::vector<float> xr(kSamples * kChannels), xi(kSamples * kChannels);
+  std::vector<float> yr(kSamples), yi(kSamples);
+  float vr[kChannels], vi[kChannels];
+  while (tally.cases < cases) {
+    const int kind = static_cast<int>((tally.cases / (2 * kSamples * kChannels)) % kKernelKinds);
+    for (std::int64_t k = 0; k < kChannels; ++k) complex_operand(random, kind, vr[k], vi[k]);
+    for (std::int64_t i = 0; i < kSamples * kChannels; ++i) {
+      complex_operand(random, kind, xr[i], xi[i]);
+    }
+    tarvel::detail::combine_samples(level, xr.data(), xi.data(), kSamples, kChannels, vr, vi,
+                                    yr.data(), yi.data());
+    for (std::int64_t n = 0; n < kSamples; ++n) {
+      float er = 0, ei = 0, fr = 0, fi = 0;
+      if (!tarvel::detail::combine_sample_in_double(&xr[n * kChannels], &xi[n * kChannels], vr, vi,
+                                                    kChannels, fr, fi)) {
+        ++tally.fallbacks;
+      }
+      tarvel::detail::combine_sample_extended(&xr[n * kChannels], &xi[n * kChannels], vr, vi,
+                                              kChannels, er, ei);
+      tally.plain_wrong +=
+          !same(
+              plain_double_sample(&xr[n * kChannels], &xi[n * kChannels], vr, vi, kChannels, true),
+              er) ||
+          !same(
+              plain_double_sample(&xr[n * kChannels], &xi[n * kChannels], vr, vi, kChannels, false),
+              ei);
+      if (!same(yr[n], er)) report_mismatch(tally, "yr", yr[n], er);
+      if (!same(yi[n], ei)) report_mismatch(tally, "yi", yi[n], ei);
+    }
+    tally.cases += 4 * kSamples * kChannels / 2;  // 2 formulas per channel and sample
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::int64_t cases = argc > 1 ? std::atoll(argv[1]) : 100'000'000;
+  Tally difference{"e = c·a - d·b, scalar"};
+  Tally sum{"f = c·b + d·a, scalar"};
+  check_products(cases, difference, sum);
+  difference.print();
+  sum.print();
+
+  Tally minus{"(xr·vr + sr) - xi·vi, scalar test"};
+  Tally plus{"(xi·vr + si) + xr·vi, scalar test"};
+  check_two_steps(cases, minus, plus);
+  minus.print();
+  plus.print();
+
+  std::int64_t mismatches =
+      difference.mismatches + sum.mismatches + minus.mismatches + plus.mismatches;
+  for (SimdLevel level : {SimdLevel::kSse2, SimdLevel::kAvx2}) {
+    if (!tarvel::detail::simd_level_supported(level)) continue;
+    const bool avx2 = level == SimdLevel::kAvx2;
+    Tally covariance{avx2 ? "covariance kernel e and f, avx2" : "covariance kernel e and f, sse2"};
+    check_covariance_kernel(level, cases, covariance);
+    covariance.print();
+    Tally combining{avx2 ? "combining kernel steps, avx2" : "combining kernel steps, sse2"};
+    check_combining_kernel(level, cases, combining);
+    combining.print();
+    mismatches += covariance.mismatches + combining.mismatches;
+  }
+  std::printf("%s\n", mismatches == 0 ? "no mismatches" : "MISMATCHES FOUND");
+  return mismatches == 0 ? 0 : 1;
+}
