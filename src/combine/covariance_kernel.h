@@ -1,0 +1,25 @@
+// The covariance sums of the channel statistics, the O(S·K²) loop of the
+// run, evaluated in double precision and vectorised, bit for bit as the
+// extended evaluation of each formula gives them.
+#pragma once
+
+#include <cstdint>
+
+#include "combine/simd_level.h"
+
+namespace tarvel::detail {
+
+// For every sample n = 0..samples-1 in order, and every pair (k, l) with
+// l >= k, adds e = c·a - d·b into rr[k·channels + l] and f = c·b + d·a into
+// ri[k·channels + l], where a = xr(n,k) - mr(k), b = xi(n,k) - mi(k),
+// c = xr(n,l) - mr(l), d = -(xi(n,l) - mi(l)), x(n,k) being
+// x[n·channels + k]. Every value and every running sum is rounded to single
+// exactly as the extended evaluation of its formula rounds it. Some pairs with
+// l < k are accumulated too, the same way; the others are left as they are.
+// `level` must be supported by this processor. Cannot fail; does not
+// allocate.
+void accumulate_covariance_sums(SimdLevel level, const float* xr, const float* xi,
+                                std::int64_t samples, std::int64_t channels, const float* mr,
+                                const float* mi, float* rr, float* ri);
+
+}  // namespace tarvel::detail

@@ -1,0 +1,171 @@
+// The covariance and combining formulas evaluated in double precision instead
+// of the x87 extended format, with the tests that prove, value by value, that
+// the double result rounds to the same float as the extended one. Where a test
+// cannot prove it, the caller evaluates that formula in extended precision.
+//
+// Every argument below rests on one fact: rounding to float is monotone and
+// leaves each float midpoint (a value halfway between two adjacent floats)
+// where it is, so two values that lie strictly between the same two adjacent
+// midpoints round to the same float. Signs of zeros, infinities and NaN are
+// dealt with formula by formula.
+#pragma once
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+namespace tarvel::detail {
+
+using Ext = long double;
+
+// One operation on exact products: e = c·a - d·b and f = c·b + d·a.
+//
+// Both products of two floats are exact in double (24 + 24 bits) and in the
+// extended format, so each formula is a single operation on exact operands
+// with exact value x: extended stores round24(round64(x)), double gives
+// h = round53(x) and stores round24(h). Float midpoints have 25 significant
+// bits, so round53 and round64 keep them fixed too, and round24(round_p(x))
+// differs from round24(x) only if round_p(x) is itself a midpoint. If
+// round64(x) is a midpoint m, x lies within half a 64-bit unit of m, well
+// inside m's 53-bit rounding interval, so h = m as well. Hence when h is no
+// midpoint, round24(h) = round24(x) = the extended result; when it is one, the
+// formula is evaluated in extended precision.
+//
+// For |h| >= 2^-126 (float units are then relative) h is a midpoint exactly
+// when the 29 low bits of its fraction, those a float lacks, are 1 followed
+// by 28 zeros; that holds beyond the float range too, where both results
+// overflow to the same infinity. Below 2^-126 the midpoints are the odd
+// multiples of 2^-150 and the bit test does not see them: non-zero values
+// there are evaluated in extended precision. Zero: every non-zero x is a
+// multiple of 2^-298 and no rounding turns it into 0, so h = 0 means x = 0
+// and both formats give it the sign the same IEEE rule gives it. Infinity and
+// NaN operands: no finite value overflows in either format (|x| <= 2^257), so
+// both give the same infinity, or NaN.
+
+// The 29 fraction bits of a double that a float lacks, and their value at a
+// float midpoint.
+inline constexpr std::uint64_t kBelowFloatBits = 0x1FFFFFFF;
+inline constexpr std::uint64_t kFloatMidpointBits = 0x10000000;
+inline constexpr double kSmallestNormalFloat = 0x1p-126;
+
+// True when float(h) may differ from the extended result whose exact value h
+// rounds: h is a float midpoint, or non-zero below the normal float range.
+inline bool needs_extended_rounding(double h) {
+  const std::uint64_t bits = std::bit_cast<std::uint64_t>(h);
+  const double size = std::fabs(h);
+  return (bits & kBelowFloatBits) == kFloatMidpointBits ||
+         (size < kSmallestNormalFloat && size != 0);
+}
+
+// A float that is zero, at least 2^-40 in size, infinite or NaN is coarse.
+// A non-zero coarse float is a multiple of 2^-63 (its last significand bit is
+// worth at least 2^(-40-23)), so c·a - d·b and c·b + d·a of coarse floats are
+// multiples of 2^-126: zero, at least 2^-126 in size, or not finite. For such
+// operands needs_extended_rounding's range test is never true and may be
+// skipped.
+inline constexpr float kSmallestCoarseFloat = 0x1p-40f;
+
+inline bool is_coarse(float v) {
+  return !(std::fabs(v) < kSmallestCoarseFloat) || v == 0;
+}
+
+// The two formulas in extended precision, as written. Out of line and cold:
+// they are the rare way out, and inlined the compiler may evaluate them on
+// every call to pick the result afterwards.
+[[gnu::noinline, gnu::cold]] inline float extended_product_difference(float c, float a, float d,
+                                                                      float b) {
+  return static_cast<float>(Ext{c} * Ext{a} - Ext{d} * Ext{b});
+}
+[[gnu::noinline, gnu::cold]] inline float extended_product_sum(float c, float b, float d, float a) {
+  return static_cast<float>(Ext{c} * Ext{b} + Ext{d} * Ext{a});
+}
+
+// c·a - d·b and c·b + d·a rounded once to float, bit for bit as the extended
+// evaluation rounds them.
+inline float product_difference(float c, float a, float d, float b) {
+  const double h = static_cast<double>(c) * a - static_cast<double>(d) * b;
+  return needs_extended_rounding(h) ? extended_product_difference(c, a, d, b)
+                                    : static_cast<float>(h);
+}
+inline float product_sum(float c, float b, float d, float a) {
+  const double h = static_cast<double>(c) * b + static_cast<double>(d) * a;
+  return needs_extended_rounding(h) ? extended_product_sum(c, b, d, a) : static_cast<float>(h);
+}
+
+// Two operations: s <- (P1 + s) - P2 and s <- (P1 + s) + P2, P1 and P2 exact
+// products of floats and s a float.
+//
+// With x the exact value, the double evaluation u1 = round53(P1 + s),
+// u2 = round53(u1 -+ P2) is off by |u2 - x| <= 2^-53 (|u1| + |u2|), each
+// rounding by at most 2^-53 of its result (nothing underflows: every non-zero
+// intermediate is a multiple of 2^-298 and below 2^259). The extended
+// evaluation y is off by at most 2^-62 (|u1| + |u2|), so |u2 - y| < T =
+// 2^-52 (|u1| + |u2|). Let 2^E <= |u2| < 2^(E+1) and r = round24(u2). From
+// 2^E to 2^(E+1) the floats lie 2^(E-23) apart (farther below 2^-126), so
+// the midpoints there are at least 2^(E-24) - |u2 - r| from u2; the one just
+// below 2^E, half a smaller gap below it, is at least 2^(E-25) away. So if
+// |u2 - r| + 2T < 2^(E-24), every midpoint is more than T from u2, none lies
+// between u2 and y, and round24(y) = r. The test below puts 2^-50 in place of
+// 2^-51, which more than covers the roundings of the test itself; 2^E is u2
+// with its fraction bits cleared.
+//
+// u2 = 0 passes only with u1 = 0: then x = 0 exactly and both formats give
+// the zero the same sign. A finite u2 whose float overflows fails (|u2 - r|
+// is infinite). An infinite or NaN u2 needs an infinite or NaN operand, as no
+// finite intermediate overflows in either format, and the extended
+// evaluation then gives the same infinity, or NaN: it passes.
+
+inline constexpr double kTwoStepErrorScale = 0x1p-50;
+inline constexpr double kHalfFloatGapScale = 0x1p-24;
+inline constexpr std::uint64_t kExponentBits = 0x7FF0000000000000;
+
+// True when float(u2) = `rounded` is the extended result, u1 and u2 being the
+// double evaluation of a two-operation formula as above.
+inline bool two_steps_round_alike(double u1, double u2, double rounded) {
+  const double size = std::fabs(u2);
+  const double binade = std::bit_cast<double>(std::bit_cast<std::uint64_t>(u2) & kExponentBits);
+  const double slack = std::fabs(u2 - rounded) + (std::fabs(u1) + size) * kTwoStepErrorScale;
+  return slack <= binade * kHalfFloatGapScale || !(size < std::numeric_limits<double>::infinity());
+}
+
+// One combined sample y = sum over k of x(k) v(k), in extended precision as
+// written: sr <- (xr·vr + sr) - xi·vi; si <- (xi·vr + si) + xr·vi.
+[[gnu::noinline, gnu::cold]] inline void combine_sample_extended(const float* xr, const float* xi,
+                                                                 const float* vr, const float* vi,
+                                                                 std::int64_t channels, float& yr,
+                                                                 float& yi) {
+  float sr = 0;
+  float si = 0;
+  for (std::int64_t k = 0; k < channels; ++k) {
+    sr = static_cast<float>((Ext{xr[k]} * Ext{vr[k]} + Ext{sr}) - Ext{xi[k]} * Ext{vi[k]});
+    si = static_cast<float>((Ext{xi[k]} * Ext{vr[k]} + Ext{si}) + Ext{xr[k]} * Ext{vi[k]});
+  }
+  yr = sr;
+  yi = si;
+}
+
+// The same sample in double precision; returns false, leaving yr and yi
+// unspecified, when some step might round differently from the extended
+// evaluation.
+inline bool combine_sample_in_double(const float* xr, const float* xi, const float* vr,
+                                     const float* vi, std::int64_t channels, float& yr, float& yi) {
+  double sr = 0;
+  double si = 0;
+  for (std::int64_t k = 0; k < channels; ++k) {
+    const double xrk = xr[k];
+    const double xik = xi[k];
+    const double u1 = xrk * vr[k] + sr;
+    const double u2 = u1 - xik * vi[k];
+    sr = static_cast<float>(u2);  // each running sum is stored in single
+    const double w1 = xik * vr[k] + si;
+    const double w2 = w1 + xrk * vi[k];
+    si = static_cast<float>(w2);
+    if (!two_steps_round_alike(u1, u2, sr) || !two_steps_round_alike(w1, w2, si)) return false;
+  }
+  yr = static_cast<float>(sr);
+  yi = static_cast<float>(si);
+  return true;
+}
+
+}  // namespace tarvel::detail

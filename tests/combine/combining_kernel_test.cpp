@@ -1,0 +1,157 @@
+// The combined signal evaluated in double precision, at every vector level,
+// against the extended-precision reference, bit for bit.
+#include "combine/combining_kernel.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "combine/combine_test_support.h"
+#include "combine/combining.h"
+#include "combine/extended_reference.h"
+
+namespace tarvel {
+namespace {
+
+using testing::Complex;
+using testing::level_name;
+using testing::same_floats;
+using testing::SampleRows;
+using testing::ValueRange;
+
+constexpr float kInf = std::numeric_limits<float>::infinity();
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+
+void expect_as_reference(const SampleRows& rows, const std::vector<Complex>& weights,
+                         const std::string& what) {
+  const testing::Samples x = testing::make_samples(rows);
+  const ComplexVector v = testing::make_vector(weights);
+  const auto samples = static_cast<std::int64_t>(rows.size());
+  Array1<float> expected_r;
+  Array1<float> expected_i;
+  ASSERT_EQ(expected_r.allocate(samples), kNoError);
+  ASSERT_EQ(expected_i.allocate(samples), kNoError);
+  reference::combine_signal(x.xr, x.xi, v, expected_r, expected_i);
+  for (detail::SimdLevel level : testing::supported_levels()) {
+    SCOPED_TRACE(what + ", " + level_name(level) + ", K = " + std::to_string(weights.size()) +
+                 ", S = " + std::to_string(samples));
+    Array1<float> yr;
+    Array1<float> yi;
+    ASSERT_EQ(yr.allocate(samples), kNoError);
+    ASSERT_EQ(yi.allocate(samples), kNoError);
+    combine_signal(x.xr, x.xi, v, yr, yi, level);
+    EXPECT_TRUE(same_floats(yr.data(), expected_r.data(), samples)) << "yr";
+    EXPECT_TRUE(same_floats(yi.data(), expected_i.data(), samples)) << "yi";
+  }
+}
+
+std::vector<Complex> random_values(std::mt19937_64& random, const ValueRange& range,
+                                   std::int64_t count) {
+  std::vector<Complex> values(count);
+  for (Complex& x : values) {
+    x = {testing::random_float(random, range), testing::random_float(random, range)};
+  }
+  return values;
+}
+
+constexpr ValueRange kRanges[] = {
+    {"full significands near 1", 24, -2, 2},
+    // Products of 13-bit significands are exact in few bits, so sums land on
+    // float midpoints often.
+    {"13-bit significands", 13, -3, 3},
+    {"wide exponents", 24, -60, 60},
+    {"results below the normal range", 24, -100, -70},
+    {"results overflow", 24, 60, 127},
+};
+
+TEST(CombiningKernel, RandomSamplesOfSeveralMagnitudes) {
+  std::mt19937_64 random(23);
+  for (const ValueRange& range : kRanges) {
+    for (std::int64_t channels : {1, 2, 3, 4, 5, 7, 8, 16, 17}) {
+      // Sample counts around the vector widths, so that tails run too.
+      for (std::int64_t samples : {1, 3, 4, 5, 9, 13}) {
+        SampleRows rows;
+        for (std::int64_t n = 0; n < samples; ++n)
+          rows.push_back(random_values(random, range, channels));
+        const ValueRange weight_range = {"", 24, -3, 3};
+        expect_as_reference(rows, random_values(random, weight_range, channels), range.name);
+        expect_as_reference(rows, random_values(random, range, channels), range.name);
+      }
+    }
+  }
+}
+
+TEST(CombiningKernel, SpecialValues) {
+  std::mt19937_64 random(29);
+  for (std::int64_t channels : {1, 2, 3, 4, 5, 8}) {
+    for (int round = 0; round < 8; ++round) {
+      SampleRows rows(9, std::vector<Complex>(channels));
+      for (auto& row : rows) {
+        for (Complex& x : row)
+          x = {testing::random_special(random), testing::random_special(random)};
+      }
+      std::vector<Complex> weights(channels);
+      for (Complex& w : weights)
+        w = {testing::random_special(random), testing::random_special(random)};
+      expect_as_reference(rows, weights, "special values, round " + std::to_string(round));
+    }
+  }
+}
+
+struct StepRow {
+  const char* name;
+  std::vector<Complex> sample;
+  std::vector<Complex> weights;
+};
+
+TEST(CombiningKernel, StepsWhoseDoubleEvaluationRoundsDifferently) {
+  const float m = 1 + 0x1p-12f;  // m·m = 1 + 2^-11 + 2^-24, a float midpoint
+  const float r = 0x1p-30f;
+  const float big = 0x1p12f;
+  const StepRow rows[] = {
+      // sr = 2^-60, then (m·m + sr): a double drops 2^-60 and lands on the
+      // midpoint, which ties to even, downwards; extended keeps it and
+      // rounds up.
+      {"real sum just above a midpoint", {{r, 0}, {m, 0}}, {{r, 0}, {m, 0}}},
+      {"real sum just below a midpoint", {{-r, 0}, {m, 0}}, {{r, 0}, {m, 0}}},
+      {"imaginary sum just above a midpoint", {{0, r}, {0, m}}, {{r, 0}, {m, 0}}},
+      // sr = 2^-29, then (2^24 + sr) - 2^24: a double ties 2^24 + 2^-29 to
+      // 2^24 and gives 0; extended gives 2^-29.
+      {"cancellation after a tie", {{0x1p-29f, 0}, {big, big}}, {{1, 0}, {big, big}}},
+      {"imaginary cancellation after a tie", {{0, 0x1p-29f}, {big, -big}}, {{1, 0}, {big, big}}},
+      // sr = 1 + 2^-23, then (2^30 + sr) - 2^30: a double ties 2^30 + 1 +
+      // 2^-23 to 2^30 + 1 and gives 1; extended gives 1 + 2^-23.
+      {"cancellation leaves the last bit",
+       {{1 + 0x1p-23f, 0}, {0x1p15f, 0x1p15f}},
+       {{1, 0}, {0x1p15f, 0x1p15f}}},
+      // 2^-150 + 2^-210: a double rounds it onto the midpoint between 0 and
+      // 2^-149 and then to 0; extended keeps it above and gives 2^-149.
+      {"just above a subnormal midpoint", {{0x1p-140f, 0x1p-105f}}, {{0x1p-10f, -0x1p-105f}}},
+      {"overflow in a step", {{3e38f, 1}, {1, 1}}, {{2, 0}, {1, 0}}},
+      {"overflow cancelled later", {{3e38f, 0}, {-3e38f, 0}}, {{2, 0}, {2, 0}}},
+      {"NaN weights", {{1, 2}, {3, 4}}, {{1, 0}, {kNaN, kNaN}}},
+      {"infinite samples", {{kInf, 0}, {1, -kInf}}, {{1, 0}, {0.5f, 0.25f}}},
+      {"zeros of both signs", {{-0.0f, 0}, {0, -0.0f}}, {{1, -0.0f}, {-0.0f, 0}}},
+  };
+  std::mt19937_64 random(31);
+  const ValueRange ordinary = {"", 24, -2, 2};
+  for (const StepRow& row : rows) {
+    const auto channels = static_cast<std::int64_t>(row.sample.size());
+    // Alone, and in every lane of a vector group and in the tail after them.
+    expect_as_reference({row.sample}, row.weights, row.name);
+    for (std::int64_t at : {0, 1, 2, 3, 5, 8}) {
+      SampleRows rows;
+      for (std::int64_t n = 0; n < 9; ++n) {
+        rows.push_back(n == at ? row.sample : random_values(random, ordinary, channels));
+      }
+      expect_as_reference(rows, row.weights, row.name);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tarvel

@@ -1,0 +1,179 @@
+// The tests that decide when a formula evaluated in double precision rounds
+// to the same float as its extended evaluation, and the scalar formulas built
+// on them.
+#include "combine/extended_in_double.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <random>
+
+#include "combine/combine_test_support.h"
+
+namespace tarvel::detail {
+namespace {
+
+using testing::hex;
+using testing::same_float;
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+struct RoundingRow {
+  double h;
+  bool needs_extended;
+};
+
+TEST(ExtendedInDouble, MidpointsAndValuesBelowTheFloatRangeNeedExtendedRounding) {
+  const RoundingRow rows[] = {
+      {1 + 0x1p-24, true},  // between 1 and 1 + 2^-23
+      {-(1 + 0x1p-24), true},
+      {1 + 0x1p-24 + 0x1p-52, false},
+      {1 + 0x1p-24 - 0x1p-52, false},
+      {1 + 0x1p-23, false},  // a float
+      {1.5, false},
+      {0x1p-126 + 0x1p-150, true},  // the lowest normal midpoint
+      {0x1p-126, false},
+      {0x1p127 * (2 - 0x1p-24), true},  // between the largest float and 2^128
+      {0x1p200 * (1 + 0x1p-24), true},  // beyond the float range the rule holds on
+      {0.0, false},
+      {-0.0, false},
+      {kInf, false},
+      {-kInf, false},
+      {0x1p-150, true},  // every non-zero value below 2^-126
+      {3 * 0x1p-150, true},
+      {0x1p-200, true},
+      {-0x1p-127, true},
+  };
+  for (const RoundingRow& row : rows) {
+    EXPECT_EQ(needs_extended_rounding(row.h), row.needs_extended) << hex(row.h);
+  }
+}
+
+struct CoarseRow {
+  float v;
+  bool coarse;
+};
+
+TEST(ExtendedInDouble, CoarseFloatsAreZeroLargeOrNotFinite) {
+  const CoarseRow rows[] = {
+      {0.0f, true},
+      {-0.0f, true},
+      {0x1p-40f, true},
+      {-0x1p-40f, true},
+      {0x1p-40f * (1 - 0x1p-24f), false},
+      {0x1p-149f, false},
+      {1e30f, true},
+      {std::numeric_limits<float>::infinity(), true},
+      {std::numeric_limits<float>::quiet_NaN(), true},
+  };
+  for (const CoarseRow& row : rows) EXPECT_EQ(is_coarse(row.v), row.coarse) << hex(row.v);
+}
+
+struct ProductRow {
+  const char* name;
+  float c, a, d, b;
+};
+
+// Rows for c·a - d·b; product_sum gets c·b + d·a of the same values.
+TEST(ExtendedInDouble, ProductFormulasRoundAsTheExtendedOnes) {
+  const float m = 1 + 0x1p-12f;
+  const float r = 0x1p-30f;
+  const ProductRow rows[] = {
+      {"at a midpoint", m, m, 0, 0},
+      {"just above a midpoint", m, m, -r, r},
+      {"just below a midpoint", m, m, r, r},
+      {"far beyond a double unit", m, m, -0x1p-40f, 0x1p-40f},
+      {"at a subnormal midpoint", 0x1p-75f, 0x1p-75f, 0, 0},
+      {"just above a subnormal midpoint", 0x1p-75f, 0x1p-75f, -0x1p-105f, 0x1p-105f},
+      {"overflow", 3e38f, 3e38f, 1, 1},
+      {"at the overflow midpoint", 0x1p64f * (2 - 0x1p-23f), 0x1p63f, 0, 0},
+      {"exact zero", 2, 3, 3, 2},
+      {"zeros of both signs", -0.0f, 0, 0, -0.0f},
+      {"infinity minus infinity", std::numeric_limits<float>::infinity(), 1,
+       std::numeric_limits<float>::infinity(), 1},
+      {"infinity times zero", std::numeric_limits<float>::infinity(), 0, 1, 1},
+  };
+  for (const ProductRow& row : rows) {
+    EXPECT_TRUE(same_float(product_difference(row.c, row.a, row.d, row.b),
+                           extended_product_difference(row.c, row.a, row.d, row.b)))
+        << row.name;
+    EXPECT_TRUE(same_float(product_sum(row.c, row.b, row.d, row.a),
+                           extended_product_sum(row.c, row.b, row.d, row.a)))
+        << row.name;
+  }
+}
+
+// u1 = P1 + s and u2 = u1 - P2 in double, as the combined signal forms them.
+struct TwoSteps {
+  double u1;
+  double u2;
+};
+
+TwoSteps two_steps(float x, float v, float s, float y, float w) {
+  const double u1 = static_cast<double>(x) * v + s;
+  return {u1, u1 - static_cast<double>(y) * w};
+}
+
+float extended_two_steps(float x, float v, float s, float y, float w) {
+  using Ext = long double;
+  return static_cast<float>((Ext{x} * Ext{v} + Ext{s}) - Ext{y} * Ext{w});
+}
+
+struct StepRow {
+  const char* name;
+  float x, v, s, y, w;
+  bool alike;  // what the test must answer
+};
+
+TEST(ExtendedInDouble, TwoStepTestRejectsWhatMightRoundDifferently) {
+  const float m = 1 + 0x1p-12f;
+  const StepRow rows[] = {
+      {"ordinary values", 1.25f, 0.75f, 3.5f, 0.125f, 2, true},
+      {"a float result", 1, 1, 2, 0, 0, true},
+      {"both sums zero", 0, 5, 0, 0, 5, true},
+      {"just above a midpoint", m, m, 0x1p-60f, 0, 0, false},
+      {"cancellation after a tie", 0x1p12f, 0x1p12f, 0x1p-29f, 0x1p12f, 0x1p12f, false},
+      {"cancellation leaves the last bit", 0x1p15f, 0x1p15f, 1 + 0x1p-23f, 0x1p15f, 0x1p15f, false},
+      {"overflow to infinity", 3e38f, 2, 0, 0, 0, false},
+      {"an infinite operand", std::numeric_limits<float>::infinity(), 1, 1, 1, 1, true},
+      {"a NaN operand", std::numeric_limits<float>::quiet_NaN(), 1, 1, 1, 1, true},
+      {"a subnormal midpoint", 0x1p-140f, 0x1p-10f, 0, 0x1p-105f, -0x1p-105f, false},
+  };
+  for (const StepRow& row : rows) {
+    const TwoSteps u = two_steps(row.x, row.v, row.s, row.y, row.w);
+    const auto rounded = static_cast<float>(u.u2);
+    const bool alike = two_steps_round_alike(u.u1, u.u2, rounded);
+    EXPECT_EQ(alike, row.alike) << row.name << ": u1 " << hex(u.u1) << ", u2 " << hex(u.u2);
+    if (alike) {
+      EXPECT_TRUE(same_float(rounded, extended_two_steps(row.x, row.v, row.s, row.y, row.w)))
+          << row.name;
+    }
+  }
+}
+
+TEST(ExtendedInDouble, TwoStepTestAcceptsAlmostAllOrdinaryValuesAndOnlyRightOnes) {
+  // Whenever the test passes, the double result is the extended one; and on
+  // ordinary values it passes nearly always, or the fast path would be slow.
+  std::mt19937_64 random(41);
+  const testing::ValueRange range = {"", 24, -4, 4};
+  int accepted = 0;
+  constexpr int kCases = 100000;
+  for (int i = 0; i < kCases; ++i) {
+    const float x = testing::random_float(random, range);
+    const float v = testing::random_float(random, range);
+    const float s = testing::random_float(random, range);
+    const float y = testing::random_float(random, range);
+    const float w = testing::random_float(random, range);
+    const TwoSteps u = two_steps(x, v, s, y, w);
+    const auto rounded = static_cast<float>(u.u2);
+    if (!two_steps_round_alike(u.u1, u.u2, rounded)) continue;
+    ++accepted;
+    ASSERT_TRUE(same_float(rounded, extended_two_steps(x, v, s, y, w)))
+        << hex(x) << " " << hex(v) << " " << hex(s) << " " << hex(y) << " " << hex(w);
+  }
+  EXPECT_GT(accepted, kCases - kCases / 1000);
+}
+
+}  // namespace
+}  // namespace tarvel::detail
