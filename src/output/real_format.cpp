@@ -180,35 +180,44 @@ std::uint64_t round_shifted(Wide n, int s) {
   return floor_part + ((rest > half || (rest == half && (floor_part & 1) != 0)) ? 1 : 0);
 }
 
-// "%.7g" for a positive normal single-precision value from about 1e-6 to
-// 1e7, the range of nearly every value the tool prints, in 64-bit integer
-// arithmetic: with the 24-bit significand m and 10^p <= 10^12, m * 10^p fits
-// 64 bits. nullptr outside that range.
+// Exact powers of ten as doubles, 10^0 to 10^12.
+constexpr double kDoublePowersOfTen[13] = {1e0, 1e1, 1e2, 1e3,  1e4,  1e5, 1e6,
+                                           1e7, 1e8, 1e9, 1e10, 1e11, 1e12};
+
+// The integer nearest to 0 <= w < 2^52, ties to even: adding 2^52 leaves no
+// fraction bits, so the addition itself rounds, in the nearest-even mode the
+// process runs in.
+inline std::uint64_t round_to_integer(double w) {
+  constexpr double kTwoTo52 = 4503599627370496.0;
+  return static_cast<std::uint64_t>((w + kTwoTo52) - kTwoTo52);
+}
+
+// "%.7g" for a positive single-precision value from about 1e-6 to 1e7, the
+// range of nearly every value the tool prints. The value is m * 2^e with a
+// 24-bit m, and 10^p = 5^p * 2^p with 5^p below 2^28 for p <= 12, so
+// value * 10^p has a significand below 2^52: the double multiplication is
+// exact, and rounding it to an integer is the correctly rounded significand.
+// nullptr outside that range.
 char* write_single_fast(char* out, float value) {
   const std::uint32_t bits = std::bit_cast<std::uint32_t>(value);
-  const int biased = static_cast<int>(bits >> 23);
-  const std::uint64_t m = (bits & 0x7FFFFFu) | 0x800000u;
-  const int e = biased - 150;  // value = m * 2^e
-  const int b = biased - 127;  // value in [2^b, 2^(b+1))
+  const int b = static_cast<int>(bits >> 23) - 127;  // value in [2^b, 2^(b+1))
   if (b < -19 || b > 23) return nullptr;
-  int x = (b * 1233) >> 12;  // floor(b log10 2) or one off
+  int x = (b * 1233) >> 12;  // floor(b log10 2), which is x or x - 1
+  const double widened = static_cast<double>(value);
   for (;;) {
     const int p = 6 - x;
     if (p < 0 || p > 12) return nullptr;
-    const std::uint64_t n = m * kPowersOfTen[p];
-    const std::uint64_t floor_part = e >= 0 ? n << e : n >> -e;
-    if (floor_part >= 10000000) {
+    const std::uint64_t q = round_to_integer(widened * kDoublePowersOfTen[p]);
+    if (q >= 10000000) {
+      // Either x was one too small, or rounding carried to 10^7: both are
+      // the significand 1000000 of the next exponent.
+      if (q == 10000000) return write_general(out, 1000000, x + 1, 7);
       ++x;
       continue;
     }
-    if (floor_part < 1000000) {
+    if (q < 1000000) {
       --x;
       continue;
-    }
-    std::uint64_t q = e >= 0 ? floor_part : round_shifted(n, -e);
-    if (q == 10000000) {
-      q = 1000000;
-      ++x;
     }
     return write_general(out, q, x, 7);
   }
