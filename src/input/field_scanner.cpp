@@ -1,9 +1,6 @@
 #include "input/field_scanner.h"
 
 #include <array>
-#include <bit>
-#include <cstdint>
-#include <cstring>
 
 #include "input/number_conversion.h"
 
@@ -158,198 +155,6 @@ std::size_t scan_into(Cursor& cursor, char* text, bool& float_mark) {
   return length;
 }
 
-constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-
-// A field that needs none of the scanner's special rules, read straight from
-// the window.
-struct PlainField {
-  bool is_integer = false;
-  std::int64_t integer = 0;  // when is_integer
-  double floating = 0.0;     // otherwise
-};
-
-// The count (0 to 8) and value of the decimal digits that begin the eight
-// bytes at `p`, all at once: a byte is a digit when neither adding 0x46 nor
-// subtracting 0x30 sets its high bit, and carries or borrows only travel
-// upwards, past the first byte that is not a digit. The digits, moved to the
-// top of the word behind zero bytes, are then combined pairwise.
-[[gnu::always_inline]] inline int leading_digits(const unsigned char* p, std::uint64_t& value) {
-  std::uint64_t bytes;
-  std::memcpy(&bytes, p, sizeof bytes);
-  const std::uint64_t digits = bytes - 0x3030303030303030ull;
-  const std::uint64_t not_digit =
-      ((bytes + 0x4646464646464646ull) | digits) & 0x8080808080808080ull;
-  const int count = not_digit == 0 ? 8 : std::countr_zero(not_digit) / 8;
-  if (count == 0) {
-    value = 0;
-    return 0;
-  }
-  std::uint64_t v = digits << (64 - 8 * count);
-  v = v * 10 + (v >> 8);
-  v = (((v & 0x000000FF000000FFull) * (100 + (1000000ull << 32))) +
-       (((v >> 16) & 0x000000FF000000FFull) * (1 + (10000ull << 32)))) >>
-      32;
-  value = v;
-  return count;
-}
-
-constexpr std::uint64_t kIntegerPowersOfTen[9] = {1,      10,      100,      1000,     10000,
-                                                  100000, 1000000, 10000000, 100000000};
-
-// The digits of a plain constant with fewer than eight digits before and
-// after the point, eight bytes at a time. False, moving nothing, for longer
-// digit runs.
-[[gnu::always_inline]] inline bool read_short_mantissa(const unsigned char*& p,
-                                                       std::uint64_t& mantissa, int& exponent,
-                                                       bool& any_digit, bool& float_mark) {
-  const unsigned char* q = p;
-  std::uint64_t integer_part = 0;
-  const int integer_digits = leading_digits(q, integer_part);
-  if (integer_digits == 8) return false;
-  q += integer_digits;
-  std::uint64_t value = integer_part;
-  int fraction_digits = 0;
-  if (*q == '.') {
-    std::uint64_t fraction = 0;
-    fraction_digits = leading_digits(q + 1, fraction);
-    if (fraction_digits == 8) return false;
-    value = value * kIntegerPowersOfTen[fraction_digits] + fraction;
-    q += 1 + fraction_digits;
-    float_mark = true;
-  }
-  mantissa = value;
-  exponent = -fraction_digits;
-  any_digit = integer_digits + fraction_digits > 0;
-  p = q;
-  return true;
-}
-
-// The same digit by digit, for runs of any length; false when the digits do
-// not fit 64 bits.
-inline bool read_long_mantissa(const unsigned char*& p, std::uint64_t& mantissa, int& exponent,
-                               bool& any_digit, bool& float_mark) {
-  int digits = 0;
-  for (; static_cast<unsigned>(*p - '0') < 10; ++p) {
-    any_digit = true;
-    if (mantissa == 0 && *p == '0') continue;
-    if (++digits > 19) return false;
-    mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
-  }
-  if (*p == '.') {
-    float_mark = true;
-    for (++p; static_cast<unsigned>(*p - '0') < 10; ++p) {
-      any_digit = true;
-      --exponent;
-      if (mantissa == 0 && *p == '0') continue;
-      if (++digits > 19) return false;
-      mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
-    }
-  }
-  return true;
-}
-
-// Reads the common field in one pass over the window: optional blanks, then
-// a plain decimal constant ([+-] digits [. digits] [e|E [+-] digits]) ending
-// in a blank, tab, comma or line end, with its delimiter. It is exactly what
-// scan_field and the conversion make of the same bytes, because such a text
-// sets no flag but the float mark, stays under the field limit, and is
-// converted by the same rules: a text without float mark of at most 18 bytes
-// is a decimal integer that cannot overflow, and one with a float mark whose
-// digits form an integer up to 2^53 with a power of ten within 22 of zero is
-// one correctly rounded multiplication or division. Anything else, or a field
-// too close to the end of the window, returns false and consumes nothing, so
-// the general path reads the field from the same place.
-[[gnu::always_inline]] inline bool read_plain_field(InputFile& file, PlainField& field) {
-  constexpr std::ptrdiff_t kLookahead = 2 * kFieldLimit;
-  const unsigned char* p = file.next;
-  const unsigned char* const end = file.end;
-  if (end - p < kLookahead) return false;
-  const unsigned char* const limit = end - 4;
-  while (*p == ' ' || *p == '\t') {
-    if (++p == limit) return false;
-  }
-  const unsigned char* const start = p;
-  bool negative = false;
-  if (*p == '-' || *p == '+') {
-    negative = *p == '-';
-    ++p;
-  }
-  std::uint64_t mantissa = 0;
-  int exponent = 0;
-  bool any_digit = false;
-  bool float_mark = false;
-  if (!read_short_mantissa(p, mantissa, exponent, any_digit, float_mark) &&
-      !read_long_mantissa(p, mantissa, exponent, any_digit, float_mark)) {
-    return false;
-  }
-  if (!any_digit) return false;
-  if (*p == 'e' || *p == 'E') {
-    float_mark = true;
-    ++p;
-    bool negative_exponent = false;
-    if (*p == '-' || *p == '+') {
-      negative_exponent = *p == '-';
-      ++p;
-    }
-    int written = 0;
-    int exponent_digits = 0;
-    for (; static_cast<unsigned>(*p - '0') < 10; ++p) {
-      if (++exponent_digits > 4) return false;
-      written = written * 10 + (*p - '0');
-    }
-    if (exponent_digits == 0) return false;
-    exponent += negative_exponent ? -written : written;
-  }
-  if (p - start >= static_cast<std::ptrdiff_t>(kFieldLimit)) return false;
-  if (!float_mark && p - start > 18) return false;
-
-  // The delimiter, as finish_field and the line-end rules take it.
-  switch (*p) {
-    case ' ':
-    case '\t':
-      do {
-        if (++p == end) return false;
-      } while (*p == ' ' || *p == '\t');
-      if (*p == kLineFeed || *p == ',') {
-        ++p;
-      } else if (*p == kCarriageReturn) {
-        if (++p == end) return false;
-        if (*p == kLineFeed) ++p;
-      }
-      break;
-    case kLineFeed:
-    case ',':
-      ++p;
-      break;
-    case kCarriageReturn:
-      if (++p == end) return false;
-      if (*p == kLineFeed) ++p;
-      break;
-    default:
-      return false;
-  }
-
-  if (!float_mark) {
-    const std::int64_t magnitude = static_cast<std::int64_t>(mantissa);
-    field.is_integer = true;
-    field.integer = negative ? -magnitude : magnitude;
-  } else {
-    double value = 0.0;
-    if (mantissa != 0) {
-      if (mantissa > (std::uint64_t{1} << 53) || exponent < -22 || exponent > 22) return false;
-      value = static_cast<double>(mantissa);
-      value =
-          exponent < 0 ? value / kExactPowersOfTen[-exponent] : value * kExactPowersOfTen[exponent];
-    }
-    field.is_integer = false;
-    field.floating = negative ? -value : value;
-  }
-  file.next = p;
-  return true;
-}
-
 }  // namespace
 
 void scan_field(InputFile& file, FieldText& field) {
@@ -368,23 +173,15 @@ RuntimeErrorCode begin_numeric_read(NumericReader& reader, InputFile& file) {
   return kNoError;
 }
 
-double read_double_field(NumericReader& reader) {
+double read_general_double_field(NumericReader& reader) {
   if (reader.source == nullptr) return 0.0;
-  if (PlainField plain; read_plain_field(*reader.source, plain)) {
-    return plain.is_integer ? static_cast<double>(plain.integer) : plain.floating;
-  }
   FieldText field;
   scan_field(*reader.source, field);
   return convert_to_double(field.text(), field.float_mark);
 }
 
-float read_single_field(NumericReader& reader) {
+float read_general_single_field(NumericReader& reader) {
   if (reader.source == nullptr) return 0.0f;
-  if (PlainField plain; read_plain_field(*reader.source, plain)) {
-    // An integer goes to single at once; a floating text through double.
-    return plain.is_integer ? static_cast<float>(plain.integer)
-                            : static_cast<float>(plain.floating);
-  }
   FieldText field;
   scan_field(*reader.source, field);
   return convert_to_single(field.text(), field.float_mark);

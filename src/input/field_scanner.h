@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "input/input_file.h"
+#include "input/plain_field.h"
 #include "runtime/runtime_error.h"
 
 namespace tarvel {
@@ -42,12 +43,32 @@ struct NumericReader {
 // in the file. Returns 0, or 1 when `file` is not open (the reads then give 0).
 RuntimeErrorCode begin_numeric_read(NumericReader& reader, InputFile& file);
 
+// The general path of the two reads below: scan_field, then the conversion.
+double read_general_double_field(NumericReader& reader);
+float read_general_single_field(NumericReader& reader);
+
+static_assert(detail::kPlainFieldLimit == kFieldLimit);
+
 // The next field of the reader's source as a double-precision item; 0 for a
 // missing or unreadable field and at the end of the data. Never fails; never
 // allocates.
-double read_double_field(NumericReader& reader);
+inline double read_double_field(NumericReader& reader) {
+  detail::PlainField plain;
+  if (reader.source != nullptr && detail::read_plain_field(*reader.source, plain)) {
+    return plain.is_integer ? static_cast<double>(plain.integer) : plain.floating;
+  }
+  return read_general_double_field(reader);
+}
 
-// As read_double_field, for a single-precision item.
-float read_single_field(NumericReader& reader);
+// As read_double_field, for a single-precision item: an integer goes to single
+// at once, a floating text through double, like every floating item.
+inline float read_single_field(NumericReader& reader) {
+  detail::PlainField plain;
+  if (reader.source != nullptr && detail::read_plain_field(*reader.source, plain)) {
+    return plain.is_integer ? static_cast<float>(plain.integer)
+                            : static_cast<float>(plain.floating);
+  }
+  return read_general_single_field(reader);
+}
 
 }  // namespace tarvel
