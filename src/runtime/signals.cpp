@@ -54,6 +54,11 @@ void install_signal_handlers() {
   action.sa_flags = SA_ONSTACK;
   for (const FatalSignal& fatal : kFatalSignals) sigaction(fatal.number, &action, nullptr);
 
+  // A console that has gone away (a pipe whose reader quit) makes a console
+  // write fail, and a failed console write costs only that write's bytes: it
+  // must not kill the run before its output file is complete.
+  signal(SIGPIPE, SIG_IGN);
+
   // A parent may have left some of them blocked; the tool must hear them.
   sigset_t set = fatal_signal_set();
   sigprocmask(SIG_UNBLOCK, &set, nullptr);

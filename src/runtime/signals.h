@@ -8,7 +8,8 @@ namespace tarvel {
 // Installs one handler for SIGINT, SIGILL, SIGFPE, SIGSEGV, SIGTERM and
 // SIGABRT that aborts the run with codes 9, 10, 11, 12, 13 and 14 and report
 // line 0. The handler runs on an alternate stack, so a stack overflow still
-// reports. Call once, before anything else can fail.
+// reports. SIGPIPE is ignored, so a console write to a pipe nobody reads fails
+// quietly instead of ending the run. Call once, before anything else can fail.
 void install_signal_handlers();
 
 // The run-time error code of a fatal signal, or 0 for any other signal.

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -17,6 +19,8 @@
 
 #include "support/e2e_run.h"
 #include "support/temp_folder.h"
+
+extern "C" char** environ;
 
 namespace tarvel::testing {
 namespace {
@@ -239,6 +243,30 @@ TEST(Signals, SignalWhileWritingKeepsEveryByteWrittenBeforeIt) {
   EXPECT_LE(partial.size(), full.size());
   // Every byte in the file is the byte the complete run wrote there.
   EXPECT_BYTES("partial output", full.substr(0, partial.size()), partial);
+}
+
+TEST(Console, ClosedPipeOnStandardOutputLosesOnlyTheConsoleText) {
+  TempFolder folder;
+  folder.write("data.txt", "0 1 1\n1 3 1\n");
+  int pipe_ends[2];
+  ASSERT_EQ(::pipe(pipe_ends), 0);
+  ::close(pipe_ends[0]);  // nobody will ever read the console
+  std::string binary = tarvel_binary();
+  std::string name = "data.txt";
+  char* argv[] = {binary.data(), name.data(), nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addchdir_np(&actions, folder.path().c_str());
+  pid_t pid = 0;
+  ASSERT_EQ(::posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(pipe_ends[1]);
+  int wait_status = 0;
+  ASSERT_EQ(::waitpid(pid, &wait_status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(wait_status)) << "ended by signal " << WTERMSIG(wait_status);
+  EXPECT_EQ(WEXITSTATUS(wait_status), 0);
+  EXPECT_BYTES("data_out.txt", " 0  1  1\r\n 1  3  1\r\n", folder.files()["data_out.txt"]);
 }
 
 }  // namespace
