@@ -84,10 +84,14 @@ inline constexpr std::uint64_t kIntegerPowersOfTen[9] = {1,      10,      100,  
 
 // The same digit by digit, for runs of any length; false when the digits do
 // not fit 64 bits.
-inline bool read_long_mantissa(const unsigned char*& p, std::uint64_t& mantissa, int& exponent,
-                               bool& any_digit, bool& float_mark) {
+// Leading zeros are not counted as digits, so the runs are bounded by `stop`
+// instead: a field that reaches it is too long for the fast path anyway.
+inline bool read_long_mantissa(const unsigned char*& p, const unsigned char* stop,
+                               std::uint64_t& mantissa, int& exponent, bool& any_digit,
+                               bool& float_mark) {
   int digits = 0;
   for (; static_cast<unsigned>(*p - '0') < 10; ++p) {
+    if (p == stop) return false;
     any_digit = true;
     if (mantissa == 0 && *p == '0') continue;
     if (++digits > 19) return false;
@@ -96,6 +100,7 @@ inline bool read_long_mantissa(const unsigned char*& p, std::uint64_t& mantissa,
   if (*p == '.') {
     float_mark = true;
     for (++p; static_cast<unsigned>(*p - '0') < 10; ++p) {
+      if (p == stop) return false;
       any_digit = true;
       --exponent;
       if (mantissa == 0 && *p == '0') continue;
@@ -118,15 +123,20 @@ inline bool read_long_mantissa(const unsigned char*& p, std::uint64_t& mantissa,
 // too close to the end of the window, returns false and consumes nothing, so
 // the general path reads the field from the same place.
 [[gnu::always_inline]] inline bool read_plain_field(InputFile& file, PlainField& field) {
+  // Every read below stays within this many bytes of the field's first
+  // non-blank byte: the word-wide digit reads, the digit runs (stopped at the
+  // field limit) and the exponent. Only the blanks after the field are
+  // checked against the end byte by byte.
   constexpr std::ptrdiff_t kLookahead = 2 * kPlainFieldLimit;
   const unsigned char* p = file.next;
   const unsigned char* const end = file.end;
   if (end - p < kLookahead) return false;
-  const unsigned char* const limit = end - 4;
+  const unsigned char* const last_start = end - kLookahead;
   while (*p == ' ' || *p == '\t') {
-    if (++p == limit) return false;
+    if (++p > last_start) return false;
   }
   const unsigned char* const start = p;
+  const unsigned char* const stop = start + kPlainFieldLimit;
   bool negative = false;
   if (*p == '-' || *p == '+') {
     negative = *p == '-';
@@ -137,7 +147,7 @@ inline bool read_long_mantissa(const unsigned char*& p, std::uint64_t& mantissa,
   bool any_digit = false;
   bool float_mark = false;
   if (!read_short_mantissa(p, mantissa, exponent, any_digit, float_mark) &&
-      !read_long_mantissa(p, mantissa, exponent, any_digit, float_mark)) {
+      !read_long_mantissa(p, stop, mantissa, exponent, any_digit, float_mark)) {
     return false;
   }
   if (!any_digit) return false;
