@@ -203,10 +203,15 @@ def examples():
 
 
 def write_corpus(target, seeds):
+    # Inputs that once found a fault are named "regression-*" and kept.
     folder = CORPUS / target
+    kept = {}
     if folder.exists():
+        kept = {p.name: p.read_bytes() for p in folder.glob("regression-*")}
         shutil.rmtree(folder)
     folder.mkdir(parents=True)
+    for name, seed in kept.items():
+        (folder / name).write_bytes(seed)
     for seed in dict.fromkeys(seeds):  # unique, in order
         name = hashlib.sha1(seed).hexdigest()[:16]
         (folder / name).write_bytes(seed)
