@@ -66,10 +66,12 @@ std::size_t translate_line_ends(unsigned char* bytes, std::size_t size, bool mor
 void reset(InputFile& file) {
   file.file_number = 0;
   file.fd = -1;
+  file.detached = false;
   file.buffer.reset();
   file.capacity = 0;
   file.next = nullptr;
   file.end = nullptr;
+  file.window_offset = 0;
   file.cr_held_back = false;
   file.source_exhausted = true;
   file.data_ended = true;
@@ -126,7 +128,27 @@ RuntimeErrorCode open_for_input(InputFile& file, std::string_view name, int file
   return kNoError;
 }
 
+RuntimeErrorCode open_detached_input(InputFile& file, int fd, std::size_t buffer_size) {
+  if (buffer_size < kMinInputBufferSize) buffer_size = kMinInputBufferSize;
+  auto* buffer = static_cast<unsigned char*>(std::malloc(buffer_size));
+  if (buffer == nullptr) {
+    ::close(fd);
+    return kOutOfMemory;
+  }
+  reset(file);
+  file.fd = fd;
+  file.detached = true;
+  file.buffer.reset(buffer);
+  file.capacity = buffer_size;
+  file.next = buffer;
+  file.end = buffer;
+  file.source_exhausted = false;
+  file.data_ended = false;
+  return kNoError;
+}
+
 bool is_open(const InputFile& file) {
+  if (file.detached) return file.fd >= 0;
   const OpenFile* entry = open_file_entry(file.file_number);
   return entry != nullptr && entry->fd >= 0 && entry->fd == file.fd;
 }
@@ -134,7 +156,11 @@ bool is_open(const InputFile& file) {
 RuntimeErrorCode close_file(InputFile& file) {
   if (!is_open(file)) return kIllegalFunctionCall;
   // Closing an open file always succeeds; an input file has nothing to write.
-  close_file(file.file_number);
+  if (file.detached) {
+    ::close(file.fd);
+  } else {
+    close_file(file.file_number);
+  }
   reset(file);
   return kNoError;
 }
@@ -165,6 +191,7 @@ bool refill(InputFile& file) {
     }
     size = translate_line_ends(buffer, size, !file.source_exhausted, file.cr_held_back);
     if (size > 0) {
+      file.window_offset += static_cast<std::uint64_t>(file.end - buffer);
       file.next = buffer;
       file.end = buffer + size;
       return true;

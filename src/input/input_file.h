@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <string_view>
@@ -37,12 +38,17 @@ struct InputFile {
   // table, which closes the descriptor at process end); 0 while closed.
   int file_number = 0;
   int fd = -1;
+  // Open outside the table, for a helper thread's own reading (the table is
+  // the main thread's alone).
+  bool detached = false;
   std::unique_ptr<unsigned char, FreeDeleter> buffer;
   std::size_t capacity = 0;
   // The delivered bytes not yet taken: [next, end) inside the buffer, already
   // translated to text mode.
   const unsigned char* next = nullptr;
   const unsigned char* end = nullptr;
+  // How many bytes were delivered before the window's first one.
+  std::uint64_t window_offset = 0;
   // A CR that was the last byte of a chunk waits here for the first byte of
   // the next one, which decides whether it is half of a CR LF pair.
   bool cr_held_back = false;
@@ -65,11 +71,18 @@ struct InputFile {
 RuntimeErrorCode open_for_input(InputFile& file, std::string_view name, int file_number,
                                 std::size_t buffer_size = kInputBufferSize);
 
+// Opens `file` on the descriptor `fd`, which it then owns, outside the
+// open-file table, reading from the descriptor's current offset; the bytes
+// before it count as not there. For a helper thread: touches no shared state.
+// Returns 0, or 4 when the buffer cannot be had (`fd` is closed then).
+RuntimeErrorCode open_detached_input(InputFile& file, int fd,
+                                     std::size_t buffer_size = kInputBufferSize);
+
 // Closes `file`, frees its buffer and forgets any byte not yet taken. Returns
 // 0, or 1 when it is not open. Never allocates.
 RuntimeErrorCode close_file(InputFile& file);
 
-// True when `file` is open in the open-file table.
+// True when `file` is open, in the open-file table or detached.
 bool is_open(const InputFile& file);
 
 // Fills the empty window of `file` with the next translated bytes. Returns
@@ -98,5 +111,11 @@ inline void put_back(InputFile& file) {
 // no byte: when the window is empty it refills it, so the bytes found stay
 // for the next read. Never allocates.
 bool at_end_of_file(InputFile& file);
+
+// How many bytes `file` has delivered so far: the offset, in the translated
+// stream, of the next byte it delivers.
+inline std::uint64_t delivered_offset(const InputFile& file) {
+  return file.window_offset + static_cast<std::uint64_t>(file.next - file.buffer.get());
+}
 
 }  // namespace tarvel

@@ -1,8 +1,12 @@
 #include "input/two_pass_reader.h"
 
+#include <algorithm>
+
 #include "input/field_scanner.h"
 #include "input/input_file.h"
 #include "input/line_reader.h"
+#include "input/sample_rows.h"
+#include "input/split_reading.h"
 
 namespace tarvel {
 namespace {
@@ -72,23 +76,39 @@ RuntimeErrorCode allocate_sample_table(SampleTable& table, std::int64_t sample_c
 }
 
 std::int64_t read_samples(std::string_view input_name, std::int64_t sample_count,
-                          std::int64_t channel_count, SampleTable& table) {
+                          std::int64_t channel_count, SampleTable& table,
+                          const SplitOptions& split) {
   InputFile file;
   check(open_for_input(file, input_name, kInputFileNumber), kSecondOpenLine);
+  SecondHalfReader helper;
+  helper.start(input_name, file.fd, split, sample_count, channel_count, table);
   NumericReader reader;
   std::int64_t samples = 0;
   // The end of the data is tested only before a sample: a sample it cuts
   // short is completed with zeros and still counts.
-  while (samples < sample_count && !at_end_of_file(file)) {
+  while (samples < sample_count) {
+    if (samples + 1 == helper.first_sample()) {
+      if (delivered_offset(file) == helper.start_offset()) {
+        const std::int64_t last = helper.finish();
+        if (last >= 0) {
+          samples = last;
+          break;
+        }
+      } else {
+        helper.cancel();
+      }
+    }
+    if (at_end_of_file(file)) break;
     ++samples;
-    begin_numeric_read(reader, file);
-    table.t(samples) = read_double_field(reader);
-    float* re = table.xr.row(samples);
-    float* im = table.xi.row(samples);
-    for (std::int64_t k = 0; k < channel_count; ++k) {
-      begin_numeric_read(reader, file);
-      re[k] = read_single_field(reader);
-      im[k] = read_single_field(reader);
+    detail::read_sample_row(reader, file, samples, channel_count, table);
+  }
+  helper.cancel();
+  // Rows past the samples read stay as allocated, whoever read.
+  if (const std::int64_t first = helper.first_row_written(); first != 0) {
+    for (std::int64_t n = std::max(first, samples + 1); n <= sample_count; ++n) {
+      table.t(n) = 0;
+      std::fill_n(table.xr.row(n), channel_count, 0.0f);
+      std::fill_n(table.xi.row(n), channel_count, 0.0f);
     }
   }
   check(close_file(file), kSecondCloseLine);

@@ -40,10 +40,24 @@ std::int64_t count_fields(std::string_view first_line);
 RuntimeErrorCode allocate_sample_table(SampleTable& table, std::int64_t sample_count,
                                        std::int64_t channel_count);
 
+// When the second pass shares its reading with a helper thread.
+struct SplitOptions {
+  // Files of at least this many bytes.
+  std::uint64_t min_size = std::uint64_t{1} << 20;
+  // Whether the main thread waits for the helper to find its place before
+  // reading: the helper is then sure to be used wherever it can be, which
+  // the tests of small files need. Without it, a main thread that passes the
+  // helper's place first reads on alone.
+  bool wait_for_place = false;
+};
+
 // Opens the input file again (aborts at report line 41), reads samples until
 // S are read or the file ends before a sample begins, closes it (line 51), and
-// returns the number of samples read. Does not allocate per line or field.
+// returns the number of samples read. A large file has its second half read
+// by a helper thread (see `split`), with the same result. Does not allocate
+// per line or field.
 std::int64_t read_samples(std::string_view input_name, std::int64_t sample_count,
-                          std::int64_t channel_count, SampleTable& table);
+                          std::int64_t channel_count, SampleTable& table,
+                          const SplitOptions& split = {});
 
 }  // namespace tarvel

@@ -2,7 +2,7 @@
 // (1) converted directly as one field text, with and without the float mark,
 // (2) written to a file and cut into fields by a chosen mix of scan_field,
 // read_double_field and read_single_field, and (3) read by the second pass
-// with 1 to 4 channels. Every text, float mark, end-of-file answer and value
+// with 1 to 4 channels, alone and with a helper thread. Every text, float mark, end-of-file answer and value
 // is checked against the byte-at-a-time reference, and every floating value
 // against strtod in the "C" locale, bit for bit, as a double and then rounded
 // to single.
@@ -124,7 +124,7 @@ void scan_with_schedule(const std::string& path, const std::string& delivered,
 }
 
 void check_second_pass(const std::string& path, const std::string& delivered,
-                       std::int64_t channel_count) {
+                       std::int64_t channel_count, const SplitOptions& split) {
   const std::int64_t sample_count = static_cast<std::int64_t>(reference_lines(delivered).size());
   if (sample_count == 0) return;
   SampleTable table;
@@ -132,7 +132,7 @@ void check_second_pass(const std::string& path, const std::string& delivered,
     fail("allocate_sample_table(%lld, %lld) failed", static_cast<long long>(sample_count),
          static_cast<long long>(channel_count));
   }
-  const std::int64_t read = read_samples(path, sample_count, channel_count, table);
+  const std::int64_t read = read_samples(path, sample_count, channel_count, table, split);
   const ReferenceSamples want = reference_read_samples(delivered, sample_count, channel_count);
   if (read != want.read) {
     fail("read_samples read %lld of %lld samples, expected %lld", static_cast<long long>(read),
@@ -172,7 +172,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   scan_with_schedule(
       memory_file.path(), delivered, pick_buffer_size(input.control[0]),
       Schedule(static_cast<std::uint32_t>(input.control[2] << 8 | input.control[3])));
-  check_second_pass(memory_file.path(), delivered, 1 + (input.control[1] & 3));
+  // Alone, and with a helper thread reading the second half.
+  check_second_pass(memory_file.path(), delivered, 1 + (input.control[1] & 3), SplitOptions{});
+  check_second_pass(memory_file.path(), delivered, 1 + (input.control[1] & 3),
+                    SplitOptions{0, true});
   if (is_file_open(kInputFileNumber) || is_file_open(2)) fail("a file is left open");
   return 0;
 }

@@ -1,0 +1,195 @@
+#include "input/split_reading.h"
+
+#include <emmintrin.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <bit>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "input/input_file.h"
+#include "input/sample_rows.h"
+
+namespace tarvel {
+namespace {
+
+constexpr std::size_t kScanChunk = std::size_t{256} * 1024;
+
+// Up to `size` bytes of `fd` from `offset`; fewer only at the end of the file
+// or on a read error.
+std::size_t read_at(int fd, unsigned char* into, std::size_t size, std::uint64_t offset) {
+  std::size_t got = 0;
+  while (got < size) {
+    const ssize_t part = ::pread(fd, into + got, size - got, static_cast<off_t>(offset + got));
+    if (part > 0) {
+      got += static_cast<std::size_t>(part);
+    } else if (part == 0 || errno != EINTR) {
+      break;
+    }
+  }
+  return got;
+}
+
+// The raw bytes' line ends: every LF, and the CR LF pairs whose CR the text
+// mode drops.
+struct LineEndCounts {
+  std::uint64_t line_feeds = 0;
+  std::uint64_t pairs = 0;
+  bool end_mark = false;     // a Ctrl-Z was met
+  bool previous_cr = false;  // the last byte counted was a CR
+};
+
+void count_line_ends(const unsigned char* bytes, std::size_t size, LineEndCounts& counts) {
+  const __m128i line_feed = _mm_set1_epi8(static_cast<char>(kLineFeed));
+  const __m128i carriage_return = _mm_set1_epi8(static_cast<char>(kCarriageReturn));
+  const __m128i end_mark = _mm_set1_epi8(static_cast<char>(kEndOfDataMark));
+  std::size_t i = 0;
+  for (; i + 16 <= size; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(v, end_mark)) != 0) {
+      counts.end_mark = true;
+      return;
+    }
+    const auto lfs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, line_feed)));
+    const auto crs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, carriage_return)));
+    counts.line_feeds += static_cast<unsigned>(std::popcount(lfs));
+    // Bit j + 1 of the shifted CRs marks a CR just before byte j + 1.
+    const unsigned cr_before = (crs << 1) | (counts.previous_cr ? 1u : 0u);
+    counts.pairs += static_cast<unsigned>(std::popcount(cr_before & lfs));
+    counts.previous_cr = (crs >> 15) != 0;
+  }
+  for (; i < size; ++i) {
+    const unsigned char byte = bytes[i];
+    if (byte == kEndOfDataMark) {
+      counts.end_mark = true;
+      return;
+    }
+    if (byte == kLineFeed) {
+      ++counts.line_feeds;
+      if (counts.previous_cr) ++counts.pairs;
+    }
+    counts.previous_cr = byte == kCarriageReturn;
+  }
+}
+
+}  // namespace
+
+std::optional<SplitPoint> find_split_point(int fd, std::uint64_t from) {
+  auto buffer = std::make_unique_for_overwrite<unsigned char[]>(kScanChunk);
+  // The line start: just after the first LF at or after `from`.
+  std::uint64_t line_start = 0;
+  for (std::uint64_t offset = from; line_start == 0;) {
+    const std::size_t got = read_at(fd, buffer.get(), kScanChunk, offset);
+    if (got == 0) return std::nullopt;
+    if (const void* lf = std::memchr(buffer.get(), kLineFeed, got)) {
+      line_start =
+          offset +
+          static_cast<std::uint64_t>(static_cast<const unsigned char*>(lf) - buffer.get()) + 1;
+    }
+    offset += got;
+  }
+  unsigned char after = 0;
+  if (read_at(fd, &after, 1, line_start) != 1) return std::nullopt;
+
+  LineEndCounts counts;
+  for (std::uint64_t offset = 0; offset < line_start;) {
+    const std::size_t want =
+        static_cast<std::size_t>(std::min<std::uint64_t>(kScanChunk, line_start - offset));
+    const std::size_t got = read_at(fd, buffer.get(), want, offset);
+    if (got != want) return std::nullopt;
+    count_line_ends(buffer.get(), got, counts);
+    if (counts.end_mark) return std::nullopt;
+    offset += got;
+  }
+  SplitPoint split;
+  split.first_sample = static_cast<std::int64_t>(counts.line_feeds) + 1;
+  split.delivered_offset = line_start - counts.pairs;
+  split.raw_offset = line_start;
+  return split;
+}
+
+void SecondHalfReader::start(std::string_view name, int main_fd, const SplitOptions& options,
+                             std::int64_t sample_count, std::int64_t channel_count,
+                             SampleTable& table) {
+  struct stat main_status {};
+  if (sample_count < 2 || ::fstat(main_fd, &main_status) != 0 || !S_ISREG(main_status.st_mode) ||
+      static_cast<std::uint64_t>(main_status.st_size) < options.min_size) {
+    return;
+  }
+  const std::string path(name);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  struct stat status {};
+  if (::fstat(fd, &status) != 0 || status.st_dev != main_status.st_dev ||
+      status.st_ino != main_status.st_ino) {
+    ::close(fd);
+    return;
+  }
+  const auto file_size = static_cast<std::uint64_t>(status.st_size);
+  if (!thread_.start([this, fd, file_size, sample_count, channel_count, &table] {
+        run(fd, file_size, sample_count, channel_count, table);
+      })) {
+    ::close(fd);
+    return;
+  }
+  if (options.wait_for_place) place_sought_.wait(false, std::memory_order_acquire);
+}
+
+void SecondHalfReader::run(int fd, std::uint64_t file_size, std::int64_t sample_count,
+                           std::int64_t channel_count, SampleTable& table) {
+  // Whatever comes of it, the search for the place is over when this block
+  // is left.
+  struct PlaceSought {
+    std::atomic<bool>& flag;
+    ~PlaceSought() {
+      flag.store(true, std::memory_order_release);
+      flag.notify_all();
+    }
+  };
+  InputFile file;
+  {
+    PlaceSought sought{place_sought_};
+    const std::optional<SplitPoint> split = find_split_point(fd, file_size / 2);
+    if (!split || split->first_sample > sample_count ||
+        ::lseek(fd, static_cast<off_t>(split->raw_offset), SEEK_SET) < 0) {
+      ::close(fd);
+      return;
+    }
+    if (open_detached_input(file, fd) != kNoError) return;
+    start_offset_ = split->delivered_offset;
+    first_sample_.store(split->first_sample, std::memory_order_release);
+  }
+
+  NumericReader reader;
+  std::int64_t samples = first_sample_.load(std::memory_order_relaxed) - 1;
+  while (samples < sample_count && !at_end_of_file(file)) {
+    if (stop_.load(std::memory_order_relaxed)) {
+      close_file(file);
+      return;
+    }
+    ++samples;
+    detail::read_sample_row(reader, file, samples, channel_count, table);
+  }
+  close_file(file);
+  last_sample_ = samples;
+}
+
+std::int64_t SecondHalfReader::finish() {
+  thread_.join();
+  first_sample_.store(0, std::memory_order_relaxed);
+  return last_sample_;
+}
+
+void SecondHalfReader::cancel() {
+  stop_.store(true, std::memory_order_relaxed);
+  thread_.join();
+  const std::int64_t first = first_sample_.exchange(0, std::memory_order_relaxed);
+  if (first != 0) first_row_written_ = first;
+  last_sample_ = -1;
+}
+
+}  // namespace tarvel

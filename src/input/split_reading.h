@@ -1,0 +1,79 @@
+// Reading the samples of a large input on two threads. A helper thread reads
+// the samples of the second half of the file while the main thread reads the
+// first. The helper begins at a line start and takes the sample number there
+// to be one more than the line ends before it. Its rows count only when the
+// main thread's own reading arrives at exactly that place in the delivered
+// stream with exactly the samples before that number read: from the same
+// place and sample, the reading goes the same whoever does it. Otherwise the
+// main thread reads on by itself, so the samples are the same either way.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "input/two_pass_reader.h"
+#include "runtime/helper_thread.h"
+
+namespace tarvel {
+
+// Where the helper begins.
+struct SplitPoint {
+  std::int64_t first_sample = 0;       // the number of the first sample it reads
+  std::uint64_t delivered_offset = 0;  // its place in the delivered stream
+  std::uint64_t raw_offset = 0;        // and in the file
+};
+
+// The first line start at or after byte `from` of the file open on `fd`, read
+// with pread(2) so that the descriptor's offset does not move. None when no
+// line end follows `from`, no byte follows that line end, or a Ctrl-Z ends
+// the data before it.
+std::optional<SplitPoint> find_split_point(int fd, std::uint64_t from);
+
+class SecondHalfReader {
+ public:
+  SecondHalfReader() = default;
+  ~SecondHalfReader() { cancel(); }
+  SecondHalfReader(const SecondHalfReader&) = delete;
+  SecondHalfReader& operator=(const SecondHalfReader&) = delete;
+
+  // Starts the helper on a descriptor of its own for the file `name`, when
+  // the file that `main_fd` reads is at least `options.min_size` bytes long
+  // and the name still leads to that same file. The helper writes only the
+  // rows from its first sample on.
+  void start(std::string_view name, int main_fd, const SplitOptions& options,
+             std::int64_t sample_count, std::int64_t channel_count, SampleTable& table);
+
+  // The number of the sample the helper reads first, once it has found its
+  // place; 0 before that, when it found none, and after finish or cancel.
+  std::int64_t first_sample() const { return first_sample_.load(std::memory_order_acquire); }
+  // Its place in the delivered stream; valid once first_sample is not 0.
+  std::uint64_t start_offset() const { return start_offset_; }
+
+  // Waits for the helper to end and returns the number of the last sample it
+  // read (first_sample - 1 when the data ended right away), or -1 when it
+  // gave up.
+  std::int64_t finish();
+
+  // Tells the helper to stop and waits for it; its rows are not to be used.
+  void cancel();
+
+  // After a cancel: the first row the helper may have written, 0 when none.
+  std::int64_t first_row_written() const { return first_row_written_; }
+
+ private:
+  void run(int fd, std::uint64_t file_size, std::int64_t sample_count, std::int64_t channel_count,
+           SampleTable& table);
+
+  HelperThread thread_;
+  // Whether the helper has looked for its place yet, for wait_for_place.
+  std::atomic<bool> place_sought_{false};
+  std::atomic<std::int64_t> first_sample_{0};
+  std::uint64_t start_offset_ = 0;
+  std::atomic<bool> stop_{false};
+  std::int64_t last_sample_ = -1;
+  std::int64_t first_row_written_ = 0;
+};
+
+}  // namespace tarvel

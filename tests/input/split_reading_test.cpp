@@ -1,0 +1,206 @@
+#include "input/split_reading.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "input/input_test_files.h"
+#include "input/two_pass_reader.h"
+#include "runtime/open_files.h"
+#include "support/temp_folder.h"
+
+namespace tarvel {
+namespace {
+
+using testing::TempFolder;
+using testing::visible;
+
+constexpr SplitOptions kNeverSplit{std::numeric_limits<std::uint64_t>::max(), false};
+constexpr SplitOptions kAlwaysSplit{0, true};
+
+std::optional<SplitPoint> split_of(const std::string& raw, std::uint64_t from) {
+  TempFolder folder;
+  folder.write("data.txt", raw);
+  const int fd = ::open(folder.file("data.txt").c_str(), O_RDONLY);
+  EXPECT_GE(fd, 0);
+  std::optional<SplitPoint> split = find_split_point(fd, from);
+  ::close(fd);
+  return split;
+}
+
+TEST(FindSplitPoint, LineStartAfterTheOffsetWithItsSampleAndDeliveredPlace) {
+  struct Row {
+    std::string raw;
+    std::uint64_t from;
+    bool found;
+    std::int64_t first_sample;
+    std::uint64_t delivered_offset;
+    std::uint64_t raw_offset;
+  };
+  const std::string long_line(40, 'x');
+  const Row rows[] = {
+      {"a\nb\nc\n", 0, true, 2, 2, 2},
+      {"a\nb\nc\n", 1, true, 2, 2, 2},
+      {"a\nb\nc\n", 2, true, 3, 4, 4},
+      // The last line end has nothing after it.
+      {"a\nb\nc\n", 4, false, 0, 0, 0},
+      {"a\nbc", 3, false, 0, 0, 0},
+      // CR LF pairs lose their CR in the delivered stream; a lone CR stays.
+      {"a\r\nb\r\nc\r\n", 3, true, 3, 4, 6},
+      {"a\rb\r\nc\n", 2, true, 2, 4, 5},
+      {"\r\r\n\r\nx", 2, true, 2, 2, 3},
+      {"\r\r\n\r\nx", 3, true, 3, 3, 5},
+      // Pairs and line ends past a 16-byte block and across its boundary.
+      {long_line.substr(0, 15) + "\r\n" + long_line + "\r\n" + "tail", 18, true, 3, 57, 59},
+      // A Ctrl-Z before the line start ends the data there; one after it is
+      // the helper's own to meet.
+      {"a\n\x1a\nb\nc", 3, false, 0, 0, 0},
+      {"a\nb\n\x1a", 1, true, 2, 2, 2},
+  };
+  for (const Row& row : rows) {
+    const std::optional<SplitPoint> split = split_of(row.raw, row.from);
+    ASSERT_EQ(split.has_value(), row.found) << visible(row.raw) << " from " << row.from;
+    if (!split) continue;
+    EXPECT_EQ(split->first_sample, row.first_sample) << visible(row.raw);
+    EXPECT_EQ(split->delivered_offset, row.delivered_offset) << visible(row.raw);
+    EXPECT_EQ(split->raw_offset, row.raw_offset) << visible(row.raw);
+  }
+}
+
+struct Samples {
+  std::int64_t read = 0;
+  std::vector<std::uint64_t> bits;  // t, then xr and xi of every channel, per sample
+};
+
+Samples read_with(const std::string& path, std::int64_t sample_count, std::int64_t channel_count,
+                  const SplitOptions& split) {
+  SampleTable table;
+  EXPECT_EQ(allocate_sample_table(table, sample_count, channel_count), kNoError);
+  Samples samples;
+  samples.read = read_samples(path, sample_count, channel_count, table, split);
+  EXPECT_FALSE(is_file_open(kInputFileNumber));
+  for (std::int64_t n = 1; n <= sample_count; ++n) {
+    double t = table.t(n);
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &t, sizeof bits);
+    samples.bits.push_back(bits);
+    for (std::int64_t k = 1; k <= channel_count; ++k) {
+      std::uint32_t re = 0;
+      std::uint32_t im = 0;
+      std::memcpy(&re, &table.xr(n, k), sizeof re);
+      std::memcpy(&im, &table.xi(n, k), sizeof im);
+      samples.bits.push_back(re);
+      samples.bits.push_back(im);
+    }
+  }
+  return samples;
+}
+
+// Random sample files, from the regular kind the helper is for to the kinds
+// where its guess of the sample number or its place must fail: missing and
+// extra fields, blank lines, CR LF and lone CR, quotes, "&" radixes, lines
+// past a 511-byte piece, NUL bytes and a Ctrl-Z.
+std::string random_file(std::mt19937_64& random, int channels, int lines, int oddity) {
+  std::uniform_int_distribution<int> percent(0, 99);
+  std::uniform_real_distribution<double> value(-3, 3);
+  std::string raw;
+  char number[40];
+  for (int line = 0; line < lines; ++line) {
+    int fields = 1 + 2 * channels;
+    if (oddity > 0 && percent(random) < oddity) fields += percent(random) % 5 - 2;
+    for (int f = 0; f < fields; ++f) {
+      if (f > 0) raw += oddity > 0 && percent(random) < oddity ? "\t, " : " ";
+      if (f == 0) {
+        std::snprintf(number, sizeof number, "%.10g", line / 48000.0);
+      } else if (oddity > 0 && percent(random) < oddity / 2) {
+        const char* odd[] = {"&H7F", "\"1 2\"", "1d3", "", "-", "1e400", "&", "\x00"};
+        raw += std::string(odd[percent(random) % 8], odd[percent(random) % 8] == odd[7] ? 1 : 0);
+        continue;
+      } else {
+        std::snprintf(number, sizeof number, "%.7g", value(random));
+      }
+      raw += number;
+    }
+    if (oddity > 0 && percent(random) < oddity / 3) raw.append(520, ' ');
+    if (oddity > 0 && percent(random) < oddity / 3) raw += "\r";
+    if (oddity > 0 && percent(random) < oddity / 4) raw += "\n";
+    raw += oddity > 0 && percent(random) < 50 ? "\r\n" : "\n";
+  }
+  if (oddity > 0 && percent(random) < oddity / 4) {
+    raw.insert(static_cast<std::size_t>(percent(random)) * raw.size() / 100, 1, '\x1a');
+  }
+  return raw;
+}
+
+TEST(SplitReading, SameSamplesAsOneReadingFromTheStart) {
+  std::mt19937_64 random(20261207);
+  int regular_files = 0;
+  for (int round = 0; round < 400; ++round) {
+    const int channels = 1 + round % 4;
+    const int lines = 1 + static_cast<int>(random() % 60);
+    const int oddity = round % 3 == 0 ? 0 : static_cast<int>(random() % 40);
+    const std::string raw = random_file(random, channels, lines, oddity);
+    TempFolder folder;
+    folder.write("data.txt", raw);
+    const std::string path = folder.file("data.txt");
+    const FirstPass pass = count_lines(path);
+    // S as counted, and sometimes more or fewer, as when the file changes.
+    const std::int64_t sample_count =
+        std::max<std::int64_t>(1, pass.line_count + static_cast<std::int64_t>(random() % 5) - 2);
+    const Samples alone = read_with(path, sample_count, channels, kNeverSplit);
+    const Samples shared = read_with(path, sample_count, channels, kAlwaysSplit);
+    ASSERT_EQ(shared.read, alone.read) << visible(raw);
+    ASSERT_EQ(shared.bits, alone.bits) << visible(raw);
+    if (oddity == 0) ++regular_files;
+  }
+  EXPECT_GT(regular_files, 100);
+}
+
+// On a regular file the helper does read the second half, and its rows are
+// the ones a reading from the start gives.
+TEST(SplitReading, HelperReadsTheSecondHalfOfARegularFile) {
+  std::mt19937_64 random(7);
+  for (const int channels : {1, 3}) {
+    const std::string raw = random_file(random, channels, 2000, 0);
+    TempFolder folder;
+    folder.write("data.txt", raw);
+    const std::string path = folder.file("data.txt");
+    const Samples alone = read_with(path, 2000, channels, kNeverSplit);
+
+    SampleTable table;
+    ASSERT_EQ(allocate_sample_table(table, 2000, channels), kNoError);
+    const int main_fd = ::open(path.c_str(), O_RDONLY);
+    ASSERT_GE(main_fd, 0);
+    SecondHalfReader helper;
+    helper.start(path, main_fd, kAlwaysSplit, 2000, channels, table);
+    const std::int64_t last = helper.finish();
+    ::close(main_fd);
+    EXPECT_EQ(last, 2000);
+    const std::optional<SplitPoint> split = split_of(raw, raw.size() / 2);
+    ASSERT_TRUE(split.has_value());
+    EXPECT_GT(split->first_sample, 900);
+    EXPECT_LT(split->first_sample, 1100);
+    const std::size_t per_sample = 1 + 2 * static_cast<std::size_t>(channels);
+    for (std::int64_t n = split->first_sample; n <= 2000; ++n) {
+      const std::size_t at = static_cast<std::size_t>(n - 1) * per_sample;
+      double t = table.t(n);
+      std::uint64_t bits = 0;
+      std::memcpy(&bits, &t, sizeof bits);
+      ASSERT_EQ(bits, alone.bits[at]) << "sample " << n;
+      ASSERT_EQ(table.xr(n, channels),
+                std::bit_cast<float>(static_cast<std::uint32_t>(alone.bits[at + per_sample - 2])))
+          << "sample " << n;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tarvel
