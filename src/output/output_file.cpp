@@ -3,9 +3,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "output/print.h"
 #include "output/real_format.h"
 #include "runtime/open_files.h"
+#include "runtime/ordered_blocks.h"
 
 namespace tarvel {
 namespace {
@@ -13,6 +16,25 @@ namespace {
 constexpr std::size_t kOutputBufferSize = 8192;
 constexpr int kOpenOutputLine = 214;
 constexpr int kCloseOutputLine = 219;
+
+// The longest output line: three numbers, two blanks, CR LF.
+constexpr std::size_t kLineCapacity = 3 * kRealTextCapacity + 4;
+constexpr std::int64_t kLinesPerBlock = 1024;
+
+// Lines `first` to `last` of the output file into `out`; returns their end.
+char* format_lines(const Array1<double>& t, const Array1<float>& yr, const Array1<float>& yi,
+                   std::int64_t first, std::int64_t last, char* out) {
+  for (std::int64_t n = first; n <= last; ++n) {
+    out += format_real(t(n), kDoubleDigits, true, out);
+    *out++ = ' ';
+    out += format_real(static_cast<double>(yr(n)), kSingleDigits, true, out);
+    *out++ = ' ';
+    out += format_real(static_cast<double>(yi(n)), kSingleDigits, true, out);
+    *out++ = '\r';
+    *out++ = '\n';
+  }
+  return out;
+}
 
 }  // namespace
 
@@ -52,21 +74,30 @@ void write_output_file(std::string_view output_name, const Array1<double>& t,
 
   RuntimeErrorCode code = open_for_output(output_name, kOutputFileNumber);
   if (code != kNoError) raise_runtime_error(code, kOpenOutputLine);
-  // Each line is composed whole and printed as one text: the same bytes as
-  // printing its five items one by one (the time, a blank, the real part, a
-  // blank, the imaginary part and the line end), at a fifth of the calls.
-  char line[3 * kRealTextCapacity + 4];
-  for (std::int64_t n = 1; n <= t.size(); ++n) {
-    char* end = line;
-    end += format_real(t(n), kDoubleDigits, true, end);
-    *end++ = ' ';
-    end += format_real(static_cast<double>(yr(n)), kSingleDigits, true, end);
-    *end++ = ' ';
-    end += format_real(static_cast<double>(yi(n)), kSingleDigits, true, end);
-    *end++ = '\r';
-    *end++ = '\n';
-    print_text(kOutputFileNumber, std::string_view(line, static_cast<std::size_t>(end - line)),
-               kItemInLine);
+  // Each line is composed whole, and lines are printed a block at a time:
+  // the same bytes as printing the five items of a line one by one (the
+  // time, a blank, the real part, a blank, the imaginary part and the line
+  // end), at a fraction of the calls. The blocks are formatted on two threads.
+  const std::int64_t line_count = t.size();
+  const std::int64_t block_count = (line_count + kLinesPerBlock - 1) / kLinesPerBlock;
+  const bool printed = produce_in_order(
+      block_count, kLinesPerBlock * kLineCapacity,
+      [&](std::int64_t block, char* out) {
+        const std::int64_t first = block * kLinesPerBlock + 1;
+        const std::int64_t last = std::min(line_count, first + kLinesPerBlock - 1);
+        return static_cast<std::size_t>(format_lines(t, yr, yi, first, last, out) - out);
+      },
+      [](const char* bytes, std::size_t size) {
+        print_text(kOutputFileNumber, std::string_view(bytes, size), kItemInLine);
+      });
+  if (!printed) {
+    // No memory for a block: one line at a time.
+    char line[kLineCapacity];
+    for (std::int64_t n = 1; n <= line_count; ++n) {
+      const char* end = format_lines(t, yr, yi, n, n, line);
+      print_text(kOutputFileNumber, std::string_view(line, static_cast<std::size_t>(end - line)),
+                 kItemInLine);
+    }
   }
   code = close_file(kOutputFileNumber);
   if (code != kNoError) raise_runtime_error(code, kCloseOutputLine);

@@ -1,0 +1,29 @@
+// Blocks of bytes made on two threads and used in order on one: the calling
+// thread makes the even blocks and a helper thread the odd ones, each into a
+// buffer of its own, while the calling thread hands every block to the
+// consumer in order. For output whose making costs far more than its
+// writing; the bytes are the same as making every block on one thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+namespace tarvel {
+
+// Makes block `block` (0-based) into `out`, at most the capacity given to
+// produce_in_order, and returns its size. Called from either thread, so it
+// may only read shared data.
+using BlockMaker = std::function<std::size_t(std::int64_t block, char* out)>;
+
+// Takes the bytes of the next block, always on the calling thread.
+using BlockConsumer = std::function<void(const char* bytes, std::size_t size)>;
+
+// Makes blocks 0 to `block_count` - 1 and consumes them in order; makes them
+// all on the calling thread when no helper thread or memory for its buffers
+// is to be had. False, having done nothing, when not even the calling
+// thread's buffer can be had.
+bool produce_in_order(std::int64_t block_count, std::size_t block_capacity, const BlockMaker& make,
+                      const BlockConsumer& consume);
+
+}  // namespace tarvel

@@ -1,0 +1,67 @@
+#include "runtime/ordered_blocks.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tarvel {
+namespace {
+
+// Block b: its number, then a run of letters whose length varies with b, up
+// to the whole capacity, so that blocks differ in size and content.
+std::string block_text(std::int64_t block, std::size_t capacity) {
+  std::string text = std::to_string(block) + ":";
+  const std::size_t length = static_cast<std::size_t>(block * 7919) % capacity;
+  while (text.size() < length) text += static_cast<char>('a' + block % 26);
+  text.resize(std::min(text.size(), capacity));
+  return text;
+}
+
+TEST(ProduceInOrder, ConsumesEveryBlockOnceInOrderOnTheCallingThread) {
+  constexpr std::size_t kCapacity = 5000;
+  for (const std::int64_t block_count : {0, 1, 2, 3, 4, 5, 1000}) {
+    std::vector<std::atomic<int>> made(static_cast<std::size_t>(block_count));
+    std::mutex lock;
+    std::set<std::thread::id> makers;
+    std::string consumed;
+    std::string expected;
+    bool consumed_elsewhere = false;
+    const std::thread::id caller = std::this_thread::get_id();
+    for (std::int64_t b = 0; b < block_count; ++b) expected += block_text(b, kCapacity);
+
+    const bool done = produce_in_order(
+        block_count, kCapacity,
+        [&](std::int64_t block, char* out) {
+          made[static_cast<std::size_t>(block)]++;
+          {
+            std::lock_guard<std::mutex> guard(lock);
+            makers.insert(std::this_thread::get_id());
+          }
+          const std::string text = block_text(block, kCapacity);
+          std::memcpy(out, text.data(), text.size());
+          return text.size();
+        },
+        [&](const char* bytes, std::size_t size) {
+          if (std::this_thread::get_id() != caller) consumed_elsewhere = true;
+          consumed.append(bytes, size);
+        });
+
+    ASSERT_TRUE(done);
+    EXPECT_EQ(consumed, expected) << block_count << " blocks";
+    EXPECT_FALSE(consumed_elsewhere);
+    for (std::int64_t b = 0; b < block_count; ++b) {
+      EXPECT_EQ(made[static_cast<std::size_t>(b)].load(), 1) << "block " << b;
+    }
+    // From two blocks on, the helper makes the odd ones.
+    EXPECT_EQ(makers.size(), block_count > 1 ? 2u : block_count == 1 ? 1u : 0u) << block_count;
+  }
+}
+
+}  // namespace
+}  // namespace tarvel
