@@ -5,7 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <bit>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -43,25 +43,50 @@ struct LineEndCounts {
   bool previous_cr = false;  // the last byte counted was a CR
 };
 
+// The byte counters of the vector loop below add at most one per block, so
+// they are emptied into the totals before they can wrap.
+constexpr std::size_t kBlocksPerRound = 255;
+
+std::uint64_t sum_of_bytes(__m128i counters) {
+  const __m128i sums = _mm_sad_epu8(counters, _mm_setzero_si128());
+  return static_cast<std::uint64_t>(_mm_cvtsi128_si64(sums)) +
+         static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
+}
+
 void count_line_ends(const unsigned char* bytes, std::size_t size, LineEndCounts& counts) {
   const __m128i line_feed = _mm_set1_epi8(static_cast<char>(kLineFeed));
   const __m128i carriage_return = _mm_set1_epi8(static_cast<char>(kCarriageReturn));
   const __m128i end_mark = _mm_set1_epi8(static_cast<char>(kEndOfDataMark));
+  // The CR flags of the previous block, so that a pair across two blocks
+  // counts.
+  __m128i previous_crs = _mm_insert_epi16(_mm_setzero_si128(), counts.previous_cr ? 0xFF00 : 0, 7);
   std::size_t i = 0;
-  for (; i + 16 <= size; i += 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
-    if (_mm_movemask_epi8(_mm_cmpeq_epi8(v, end_mark)) != 0) {
+  while (size - i >= 16) {
+    const std::size_t blocks = std::min(kBlocksPerRound, (size - i) / 16);
+    __m128i line_feeds = _mm_setzero_si128();
+    __m128i pairs = _mm_setzero_si128();
+    __m128i marks = _mm_setzero_si128();
+    for (std::size_t b = 0; b < blocks; ++b, i += 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+      const __m128i lfs = _mm_cmpeq_epi8(v, line_feed);
+      const __m128i crs = _mm_cmpeq_epi8(v, carriage_return);
+      // The flags of a CR just before each byte.
+      const __m128i cr_before =
+          _mm_or_si128(_mm_slli_si128(crs, 1), _mm_srli_si128(previous_crs, 15));
+      // A flag is 0xFF, minus one: subtracting it adds one.
+      line_feeds = _mm_sub_epi8(line_feeds, lfs);
+      pairs = _mm_sub_epi8(pairs, _mm_and_si128(cr_before, lfs));
+      marks = _mm_or_si128(marks, _mm_cmpeq_epi8(v, end_mark));
+      previous_crs = crs;
+    }
+    if (_mm_movemask_epi8(marks) != 0) {
       counts.end_mark = true;
       return;
     }
-    const auto lfs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, line_feed)));
-    const auto crs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, carriage_return)));
-    counts.line_feeds += static_cast<unsigned>(std::popcount(lfs));
-    // Bit j + 1 of the shifted CRs marks a CR just before byte j + 1.
-    const unsigned cr_before = (crs << 1) | (counts.previous_cr ? 1u : 0u);
-    counts.pairs += static_cast<unsigned>(std::popcount(cr_before & lfs));
-    counts.previous_cr = (crs >> 15) != 0;
+    counts.line_feeds += sum_of_bytes(line_feeds);
+    counts.pairs += sum_of_bytes(pairs);
   }
+  counts.previous_cr = (_mm_movemask_epi8(previous_crs) & 0x8000) != 0;
   for (; i < size; ++i) {
     const unsigned char byte = bytes[i];
     if (byte == kEndOfDataMark) {

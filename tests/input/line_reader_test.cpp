@@ -228,6 +228,32 @@ TEST(CountRemainingLines, CountsTheLinesLeftOnRandomFiles) {
   }
 }
 
+// A lone CR as the last byte of a line's first piece ends the line, so the LF
+// right after it is a line of its own: the block-wise count must leave such a
+// line, and every line reaching past the first piece, to the exact rules.
+TEST(CountRemainingLines, CarriageReturnAtThePieceEndBeforeTheLineFeed) {
+  for (std::size_t length = 505; length <= 516; ++length) {
+    const std::string endings[] = {"\r\r\n", "\r\n", "\n", std::string("\r\0\n", 3)};
+    for (const std::string& ending : endings) {
+      std::string raw = "first\n";
+      // Short lines that put the line under test at another offset in a
+      // block for each length.
+      for (std::size_t i = 0; i < length % 16; ++i) raw.append(i, 'x').append("\n");
+      raw.append(length, 'a').append(ending);
+      for (int i = 0; i < 20; ++i) raw.append("b\n");
+      const std::vector<std::string> expected = reference_lines(testing::reference_delivery(raw));
+      for (const std::size_t buffer_size : {std::size_t{509}, kInputBufferSize}) {
+        OpenedBytes opened(raw, buffer_size);
+        std::string line;
+        read_line(opened.file(), line);
+        EXPECT_EQ(count_remaining_lines(opened.file()),
+                  static_cast<std::int64_t>(expected.size() - 1))
+            << visible(raw) << " with chunks of " << buffer_size;
+      }
+    }
+  }
+}
+
 // The claim behind the first pass's speed: a line whose bytes before its LF
 // hold no CR ends at that LF, however long it is and whatever NUL bytes it
 // holds.

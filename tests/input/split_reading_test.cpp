@@ -75,6 +75,40 @@ TEST(FindSplitPoint, LineStartAfterTheOffsetWithItsSampleAndDeliveredPlace) {
   }
 }
 
+// Over several read chunks and many vector rounds, against a byte-by-byte
+// count of the same line ends.
+TEST(FindSplitPoint, CountsLikeTheByteByByteRulesOnLargeFiles) {
+  std::mt19937_64 random(99);
+  for (int round = 0; round < 6; ++round) {
+    std::string raw(700000 + random() % 5000, 'a');
+    // Line ends, CRs and pairs everywhere, rarer in some files than others.
+    const std::uint64_t density = 4 + random() % 200;
+    for (char& byte : raw) {
+      const std::uint64_t roll = random() % density;
+      byte = roll == 0 ? '\n' : roll == 1 ? '\r' : 'a';
+    }
+    const std::uint64_t from = random() % raw.size();
+    std::int64_t line_feeds = 0;
+    std::uint64_t pairs = 0;
+    std::size_t line_start = raw.find('\n', from);
+    if (line_start == std::string::npos || line_start + 1 == raw.size()) continue;
+    ++line_start;
+    for (std::size_t i = 0; i < line_start; ++i) {
+      if (raw[i] != '\n') continue;
+      ++line_feeds;
+      if (i > 0 && raw[i - 1] == '\r') ++pairs;
+    }
+    const std::optional<SplitPoint> split = split_of(raw, from);
+    ASSERT_TRUE(split.has_value());
+    EXPECT_EQ(split->first_sample, line_feeds + 1);
+    EXPECT_EQ(split->delivered_offset, line_start - pairs);
+    EXPECT_EQ(split->raw_offset, line_start);
+    // A Ctrl-Z before the place, anywhere, leaves no place.
+    raw[random() % line_start] = '\x1a';
+    EXPECT_FALSE(split_of(raw, from).has_value());
+  }
+}
+
 struct Samples {
   std::int64_t read = 0;
   std::vector<std::uint64_t> bits;  // t, then xr and xi of every channel, per sample
