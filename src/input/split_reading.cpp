@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "input/input_file.h"
@@ -104,7 +105,9 @@ void count_line_ends(const unsigned char* bytes, std::size_t size, LineEndCounts
 }  // namespace
 
 std::optional<SplitPoint> find_split_point(int fd, std::uint64_t from) {
-  auto buffer = std::make_unique_for_overwrite<unsigned char[]>(kScanChunk);
+  // Runs on the helper thread, where nothing may throw: no buffer, no place.
+  std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kScanChunk]);
+  if (buffer == nullptr) return std::nullopt;
   // The line start: just after the first LF at or after `from`.
   std::uint64_t line_start = 0;
   for (std::uint64_t offset = from; line_start == 0;) {
