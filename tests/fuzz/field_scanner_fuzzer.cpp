@@ -2,10 +2,10 @@
 // (1) converted directly as one field text, with and without the float mark,
 // (2) written to a file and cut into fields by a chosen mix of scan_field,
 // read_double_field and read_single_field, and (3) read by the second pass
-// with 1 to 4 channels, alone and with a helper thread. Every text, float mark, end-of-file answer and value
-// is checked against the byte-at-a-time reference, and every floating value
-// against strtod in the "C" locale, bit for bit, as a double and then rounded
-// to single.
+// with 1 to 4 channels, alone and with a helper thread. Every text, float
+// mark, end-of-file answer and value is checked against the byte-at-a-time
+// reference, and every floating value against strtod in the "C" locale, bit
+// for bit, as a double and then rounded to single.
 //
 // Input: byte 0 picks the chunk size, byte 1 the channel count of the second
 // pass, bytes 2 and 3 seed the order of the reads, the rest is the file.
