@@ -32,11 +32,7 @@ TEST(ReadPlainField, NeverLooksPastTheEndOfTheWindow) {
     double value;
   };
   const Row rows[] = {
-      {"12345", 12345},
-      {"-1234", -1234},
-      {"1234.5", 1234.5},
-      {"12.25", 12.25},
-      {"123456", 123456},
+      {"12345", 12345}, {"-1234", -1234}, {"1234.5", 1234.5}, {"12.25", 12.25}, {"123456", 123456},
   };
   for (const Row& row : rows) {
     // The second chunk: a field "5" with its LF, a run of 140 blanks, and the
