@@ -133,8 +133,8 @@ TEST(PrintPadding, PadsToTheNextFourteenColumnZone) {
   print_text(kConsole, "", 17);
   print_integer(kConsole, 7, 2);
   print_single(kConsole, 1.0f, 2);
-  EXPECT_EQ(capture.text(), std::string("\r\n 7") + std::string(12, ' ') + " 1" +
-                                std::string(12, ' '));
+  EXPECT_EQ(capture.text(),
+            std::string("\r\n 7") + std::string(12, ' ') + " 1" + std::string(12, ' '));
 }
 
 TEST(PrintErrors, FileWithoutSinkWritesNothingAndSetsCodeOne) {

@@ -62,7 +62,8 @@ struct ReportRow {
 TEST(RuntimeErrorReport, FormatsCodeMessageLineAndModule) {
   const ReportRow rows[] = {
       {2, 19, "\nAborting due to runtime error 2 (file not found) at line 19 of tarvel()\n\n"},
-      {1, 40, "\nAborting due to runtime error 1 (illegal function call) at line 40 of tarvel()\n\n"},
+      {1, 40,
+       "\nAborting due to runtime error 1 (illegal function call) at line 40 of tarvel()\n\n"},
       {9, 0, "\nAborting due to runtime error 9 (\"interrupted\" signal)\n\n"},
       {12, 0, "\nAborting due to runtime error 12 (\"segmentation violation\" signal)\n\n"},
       {0, 0, "\nAborting due to runtime error 0 ()\n\n"},
@@ -72,8 +73,8 @@ TEST(RuntimeErrorReport, FormatsCodeMessageLineAndModule) {
   };
   for (const ReportRow& row : rows) {
     char report[1024];
-    std::size_t size = format_runtime_error_report(row.code, row.line, kModuleName, report,
-                                                   sizeof report);
+    std::size_t size =
+        format_runtime_error_report(row.code, row.line, kModuleName, report, sizeof report);
     EXPECT_EQ(std::string(report, size), row.text) << row.code;
   }
 }
