@@ -260,6 +260,19 @@ TEST(Signals, SignalWhileWritingKeepsEveryByteWrittenBeforeIt) {
   EXPECT_BYTES("partial output", full.substr(0, partial.size()), partial);
 }
 
+// The output lines are formatted on two threads once there are more than a
+// thousand; a write that fails among them still ends the run at the close.
+TEST(OutputBlocked, FullDiskUnderALongOutputIsAnIoErrorAtTheClose) {
+  if (::access("/dev/full", W_OK) != 0) GTEST_SKIP() << "/dev/full is not available";
+  TempFolder folder;
+  write_repeated(folder.file("big.txt"), "0.5 1.25 -0.75\n", 50000);
+  std::filesystem::create_symlink("/dev/full", folder.file("big_out.txt"));
+  RunResult run = run_tarvel(folder, {"big.txt"});
+  EXPECT_TRUE(run.out.ends_with("\r\nwriting big_out.txt\r\n")) << run.out;
+  EXPECT_BYTES("stderr", abort_report(3, "file I/O error", 219), run.err);
+  EXPECT_EQ(run.status, 3);
+}
+
 TEST(Console, ClosedPipeOnStandardOutputLosesOnlyTheConsoleText) {
   TempFolder folder;
   folder.write("data.txt", "0 1 1\n1 3 1\n");
