@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "runtime/open_files.h"
@@ -77,6 +78,28 @@ void reset(InputFile& file) {
   file.data_ended = true;
 }
 
+// A read buffer of at least kMinInputBufferSize bytes; `size` is raised to
+// the size it has. Null when there is no memory.
+std::unique_ptr<unsigned char, InputFile::FreeDeleter> allocate_buffer(std::size_t& size) {
+  if (size < kMinInputBufferSize) size = kMinInputBufferSize;
+  return std::unique_ptr<unsigned char, InputFile::FreeDeleter>(
+      static_cast<unsigned char*>(std::malloc(size)));
+}
+
+// `file` open on `fd` with an empty window in `buffer`, nothing read yet.
+void start_reading(InputFile& file, int fd,
+                   std::unique_ptr<unsigned char, InputFile::FreeDeleter> buffer,
+                   std::size_t capacity) {
+  reset(file);
+  file.fd = fd;
+  file.next = buffer.get();
+  file.end = buffer.get();
+  file.buffer = std::move(buffer);
+  file.capacity = capacity;
+  file.source_exhausted = false;
+  file.data_ended = false;
+}
+
 }  // namespace
 
 RuntimeErrorCode open_for_input(InputFile& file, std::string_view name, int file_number,
@@ -108,42 +131,24 @@ RuntimeErrorCode open_for_input(InputFile& file, std::string_view name, int file
     return refuse(kIllegalFunctionCall);
   }
 
-  if (buffer_size < kMinInputBufferSize) buffer_size = kMinInputBufferSize;
-  auto* buffer = static_cast<unsigned char*>(std::malloc(buffer_size));
+  std::unique_ptr<unsigned char, InputFile::FreeDeleter> buffer = allocate_buffer(buffer_size);
   if (buffer == nullptr) return refuse(kOutOfMemory);
   if (RuntimeErrorCode code = register_open_file(file_number, fd, 0); code != kNoError) {
-    std::free(buffer);
     return refuse(code);
   }
-
-  reset(file);
+  start_reading(file, fd, std::move(buffer), buffer_size);
   file.file_number = file_number;
-  file.fd = fd;
-  file.buffer.reset(buffer);
-  file.capacity = buffer_size;
-  file.next = buffer;
-  file.end = buffer;
-  file.source_exhausted = false;
-  file.data_ended = false;
   return kNoError;
 }
 
 RuntimeErrorCode open_detached_input(InputFile& file, int fd, std::size_t buffer_size) {
-  if (buffer_size < kMinInputBufferSize) buffer_size = kMinInputBufferSize;
-  auto* buffer = static_cast<unsigned char*>(std::malloc(buffer_size));
+  std::unique_ptr<unsigned char, InputFile::FreeDeleter> buffer = allocate_buffer(buffer_size);
   if (buffer == nullptr) {
     ::close(fd);
     return kOutOfMemory;
   }
-  reset(file);
-  file.fd = fd;
+  start_reading(file, fd, std::move(buffer), buffer_size);
   file.detached = true;
-  file.buffer.reset(buffer);
-  file.capacity = buffer_size;
-  file.next = buffer;
-  file.end = buffer;
-  file.source_exhausted = false;
-  file.data_ended = false;
   return kNoError;
 }
 
