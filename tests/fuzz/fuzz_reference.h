@@ -16,59 +16,13 @@
 #include <string_view>
 #include <vector>
 
+#include "support/text_reference.h"
+
 namespace tarvel::fuzz {
 
-// The bytes the text mode delivers for `raw`: CR LF as LF, a lone CR as CR,
-// nothing from a Ctrl-Z on.
-inline std::string reference_delivery(std::string_view raw) {
-  std::string delivered;
-  for (std::size_t i = 0; i < raw.size(); ++i) {
-    if (raw[i] == '\x1a') break;
-    if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') continue;
-    delivered += raw[i];
-  }
-  return delivered;
-}
-
-// One whole-line read of the delivered bytes from `position`: each piece read
-// byte by byte into a zeroed 512-byte buffer, then judged by its last nonzero
-// byte. Returns false, with an empty line, when not a single byte was left.
-inline bool reference_next_line(const std::string& delivered, std::size_t& position,
-                                std::string& line) {
-  line.clear();
-  for (bool first_piece = true;; first_piece = false) {
-    char piece[512];
-    std::memset(piece, 0, sizeof piece);
-    std::size_t stored = 0;
-    while (stored < 511 && position < delivered.size()) {
-      piece[stored++] = delivered[position++];
-      if (piece[stored - 1] == '\n') break;
-    }
-    if (stored == 0) return !first_piece;
-    int last = 510;
-    while (last >= 0 && piece[last] == '\0') --last;
-    if (last >= 0 && piece[last] == '\n') {
-      int size = last;
-      if (size > 0 && piece[size - 1] == '\r') --size;
-      line.append(piece, static_cast<std::size_t>(size));
-      return true;
-    }
-    if (last >= 0 && piece[last] == '\r') {
-      line.append(piece, static_cast<std::size_t>(last));
-      return true;
-    }
-    line.append(piece, static_cast<std::size_t>(last + 1));
-  }
-}
-
-// Every line of the delivered bytes from `position` on.
-inline std::vector<std::string> reference_lines(const std::string& delivered,
-                                                std::size_t position = 0) {
-  std::vector<std::string> lines;
-  std::string line;
-  while (reference_next_line(delivered, position, line)) lines.push_back(line);
-  return lines;
-}
+using reference::reference_delivery;
+using reference::reference_lines;
+using reference::reference_next_line;
 
 // The channel count of a first line, one search and one removal per round:
 // the position is found in the text less its leading spaces and counts from

@@ -17,8 +17,11 @@
 #include <string_view>
 
 #include "input/input_file.h"
+#include "support/text_reference.h"
 
 namespace tarvel::fuzz {
+
+using reference::visible;
 
 // Prints what diverged to standard error and traps, so that libFuzzer keeps
 // the input as a crash. Never returns.
@@ -31,21 +34,6 @@ namespace tarvel::fuzz {
   va_end(arguments);
   std::fflush(stderr);
   __builtin_trap();
-}
-
-// `bytes` with control and high bytes spelled out as [XX], for messages.
-inline std::string visible(std::string_view bytes) {
-  std::string shown;
-  for (unsigned char c : bytes) {
-    if (c < 0x20 || c >= 0x7f || c == '[') {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "[%02X]", c);
-      shown += hex;
-    } else {
-      shown += static_cast<char>(c);
-    }
-  }
-  return shown;
 }
 
 // `value` as a hexfloat, so that a last-bit difference shows at once.

@@ -13,8 +13,13 @@
 
 #include "input/input_file.h"
 #include "support/temp_folder.h"
+#include "support/text_reference.h"
 
 namespace tarvel::testing {
+
+using reference::reference_delivery;
+using reference::reference_lines;
+using reference::visible;
 
 inline constexpr int kTestFileNumber = 1;
 
@@ -42,88 +47,6 @@ class OpenedBytes {
   TempFolder folder_;
   InputFile file_;
 };
-
-// The bytes the text mode delivers for `raw`, one byte at a time: CR LF as
-// LF, a lone CR as CR, nothing from a Ctrl-Z on.
-inline std::string reference_delivery(std::string_view raw) {
-  std::string delivered;
-  for (std::size_t i = 0; i < raw.size(); ++i) {
-    if (raw[i] == '\x1a') break;
-    if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') continue;
-    delivered += raw[i];
-  }
-  return delivered;
-}
-
-// The lines of the delivered bytes, found the slow and literal way: each
-// piece read byte by byte into a zeroed 512-byte buffer, then judged by its
-// last nonzero byte.
-inline std::vector<std::string> reference_lines(const std::string& delivered) {
-  std::vector<std::string> lines;
-  std::size_t position = 0;
-  while (position < delivered.size()) {
-    std::string line;
-    for (bool first_piece = true;; first_piece = false) {
-      char piece[512];
-      std::memset(piece, 0, sizeof piece);
-      std::size_t stored = 0;
-      while (stored < 511 && position < delivered.size()) {
-        piece[stored++] = delivered[position++];
-        if (piece[stored - 1] == '\n') break;
-      }
-      if (stored == 0) break;
-      int last = 510;
-      while (last >= 0 && piece[last] == '\0') --last;
-      std::string text;
-      bool ends = false;
-      if (last >= 0 && piece[last] == '\n') {
-        int size = last;
-        if (size > 0 && piece[size - 1] == '\r') --size;
-        text.assign(piece, static_cast<std::size_t>(size));
-        ends = true;
-      } else if (last >= 0 && piece[last] == '\r') {
-        text.assign(piece, static_cast<std::size_t>(last));
-        ends = true;
-      } else {
-        text.assign(piece, static_cast<std::size_t>(last + 1));
-      }
-      line = first_piece ? text : line + text;
-      if (ends) break;
-    }
-    lines.push_back(line);
-  }
-  return lines;
-}
-
-// `bytes` with control and high bytes spelled out, for failure messages.
-inline std::string visible(std::string_view bytes) {
-  std::string shown;
-  for (unsigned char c : bytes) {
-    switch (c) {
-      case '\n':
-        shown += "[LF]";
-        break;
-      case '\r':
-        shown += "[CR]";
-        break;
-      case '\0':
-        shown += "[NUL]";
-        break;
-      case 0x1a:
-        shown += "[SUB]";
-        break;
-      default:
-        if (c < 0x20 || c >= 0x7f) {
-          char hex[8];
-          std::snprintf(hex, sizeof hex, "[%02X]", c);
-          shown += hex;
-        } else {
-          shown += static_cast<char>(c);
-        }
-    }
-  }
-  return shown;
-}
 
 // Runs of one letter, for long lines.
 inline std::string letters(std::size_t count, char letter = 'x') {
