@@ -189,7 +189,15 @@ void SecondHalfReader::run(int fd, std::uint64_t file_size, std::int64_t sample_
     }
     if (open_detached_input(file, fd) != kNoError) return;
     start_offset_ = split->delivered_offset;
-    first_sample_.store(split->first_sample, std::memory_order_release);
+    // Claim the place, then make sure the main thread has not set out to
+    // read it already; a claim it may have seen is withdrawn by giving up,
+    // which finish reports.
+    first_sample_.store(split->first_sample, std::memory_order_seq_cst);
+    if (main_reach_.load(std::memory_order_seq_cst) >= split->first_sample) {
+      first_sample_.store(0, std::memory_order_relaxed);
+      close_file(file);
+      return;
+    }
   }
 
   NumericReader reader;
@@ -204,6 +212,11 @@ void SecondHalfReader::run(int fd, std::uint64_t file_size, std::int64_t sample_
   }
   close_file(file);
   last_sample_ = samples;
+}
+
+std::int64_t SecondHalfReader::look(std::int64_t reach) {
+  main_reach_.store(reach, std::memory_order_seq_cst);
+  return first_sample_.load(std::memory_order_seq_cst);
 }
 
 std::int64_t SecondHalfReader::finish() {

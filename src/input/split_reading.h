@@ -45,10 +45,15 @@ class SecondHalfReader {
   void start(std::string_view name, int main_fd, const SplitOptions& options,
              std::int64_t sample_count, std::int64_t channel_count, SampleTable& table);
 
-  // The number of the sample the helper reads first, once it has found its
-  // place; 0 before that, when it found none, and after finish or cancel.
-  std::int64_t first_sample() const { return first_sample_.load(std::memory_order_acquire); }
-  // Its place in the delivered stream; valid once first_sample is not 0.
+  // For the main thread, before it reads on to sample `reach` without
+  // asking again: the number of the sample the helper reads first, or 0 (not
+  // found yet, none, or after finish or cancel). The helper takes its place
+  // only while the main thread's reach stays below it, so the two never
+  // write the same row: once a reach covers the place, either this returns
+  // it or the helper gives it up.
+  std::int64_t look(std::int64_t reach);
+  // The helper's place in the delivered stream; valid once look returned a
+  // sample number.
   std::uint64_t start_offset() const { return start_offset_; }
 
   // Waits for the helper to end and returns the number of the last sample it
@@ -70,6 +75,7 @@ class SecondHalfReader {
   // Whether the helper has looked for its place yet, for wait_for_place.
   std::atomic<bool> place_sought_{false};
   std::atomic<std::int64_t> first_sample_{0};
+  std::atomic<std::int64_t> main_reach_{0};
   std::uint64_t start_offset_ = 0;
   std::atomic<bool> stop_{false};
   std::int64_t last_sample_ = -1;

@@ -17,6 +17,9 @@ constexpr int kFirstCloseLine = 26;
 constexpr int kSecondOpenLine = 41;
 constexpr int kSecondCloseLine = 51;
 
+// How many samples the second pass reads between two looks at its helper.
+constexpr std::int64_t kSamplesPerLook = 64;
+
 void check(RuntimeErrorCode code, int report_line) {
   if (code != kNoError) raise_runtime_error(code, report_line);
 }
@@ -84,10 +87,17 @@ std::int64_t read_samples(std::string_view input_name, std::int64_t sample_count
   helper.start(input_name, file.fd, split, sample_count, channel_count, table);
   NumericReader reader;
   std::int64_t samples = 0;
+  std::int64_t reach = 0;
+  std::int64_t helper_first = 0;
   // The end of the data is tested only before a sample: a sample it cuts
   // short is completed with zeros and still counts.
   while (samples < sample_count) {
-    if (samples + 1 == helper.first_sample()) {
+    if (samples == reach) {
+      reach = samples + kSamplesPerLook;
+      helper_first = helper.look(reach);
+    }
+    if (samples + 1 == helper_first) {
+      helper_first = 0;
       if (delivered_offset(file) == helper.start_offset()) {
         const std::int64_t last = helper.finish();
         if (last >= 0) {

@@ -236,5 +236,26 @@ TEST(SplitReading, HelperReadsTheSecondHalfOfARegularFile) {
   }
 }
 
+// A main thread that has already set out to read past the helper's place
+// keeps it: the helper gives its place up and writes no row.
+TEST(SplitReading, HelperGivesUpAPlaceTheMainThreadReachedFirst) {
+  std::mt19937_64 random(11);
+  const std::string raw = random_file(random, 2, 1000, 0);
+  TempFolder folder;
+  folder.write("data.txt", raw);
+  const std::string path = folder.file("data.txt");
+  SampleTable table;
+  ASSERT_EQ(allocate_sample_table(table, 1000, 2), kNoError);
+  const int main_fd = ::open(path.c_str(), O_RDONLY);
+  ASSERT_GE(main_fd, 0);
+  SecondHalfReader helper;
+  EXPECT_EQ(helper.look(1000), 0);
+  helper.start(path, main_fd, kAlwaysSplit, 1000, 2, table);
+  EXPECT_EQ(helper.look(1000), 0);
+  EXPECT_EQ(helper.finish(), -1);
+  ::close(main_fd);
+  for (std::int64_t n = 1; n <= 1000; ++n) ASSERT_EQ(table.t(n), 0.0) << "sample " << n;
+}
+
 }  // namespace
 }  // namespace tarvel
