@@ -36,8 +36,10 @@ void write_console(const char* bytes, std::size_t size) {
   }
 }
 
-// Copies into the file's buffer, writing the buffer out each time it fills.
+// Copies into the file's buffer, writing the buffer out each time it fills;
+// an item as large as the buffer goes straight after what is buffered.
 bool write_file(OpenFile& file, const char* bytes, std::size_t size) {
+  if (size >= file.capacity) return write_past_buffer(file, bytes, size);
   bool stored = true;
   while (size > 0) {
     std::size_t used = file.buffered.load(std::memory_order_relaxed);

@@ -60,6 +60,15 @@ bool flush_open_file(OpenFile& file) {
   return written;
 }
 
+bool write_past_buffer(OpenFile& file, const char* bytes, std::size_t size) {
+  SignalHold hold;
+  bool written = write_fully(file.fd, file.buffer, file.buffered.load(std::memory_order_relaxed));
+  file.buffered.store(0, std::memory_order_relaxed);
+  written = written && write_fully(file.fd, bytes, size);
+  if (!written) file.write_failed = true;
+  return written;
+}
+
 RuntimeErrorCode close_file(int file_number) {
   if (!is_file_open(file_number)) return kIllegalFunctionCall;
   OpenFile& file = *open_file_entry(file_number);

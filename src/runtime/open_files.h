@@ -46,6 +46,11 @@ RuntimeErrorCode register_open_file(int file_number, int fd, std::size_t buffer_
 // (and marks the file); the unwritten bytes are dropped.
 bool flush_open_file(OpenFile& file);
 
+// Writes the buffered bytes of an output file and then `bytes` straight to
+// its descriptor, in order, under the same rules as flush_open_file: for
+// items at least as large as the buffer, which copying would only delay.
+bool write_past_buffer(OpenFile& file, const char* bytes, std::size_t size);
+
 // Closes `file_number`: writes out its buffer, closes the descriptor and frees
 // the entry. Returns 1 when the number is not open, 3 when any write to the
 // file failed (including this final one), else 0.

@@ -9,62 +9,85 @@
 namespace tarvel {
 namespace {
 
-constexpr std::int64_t kFree = -1;
+// Enough buffers for the helper to run a few blocks ahead of the consumer.
+constexpr std::int64_t kRingSize = 6;
 
-// A buffer the helper fills and the calling thread empties; `held` is the
-// number of the block in it, or kFree.
+constexpr std::int64_t kNoBlock = -1;
+
+// A buffer of the ring; `ready` is the number of the block made in it, whose
+// bytes are in place once the number is.
 struct Slot {
-  std::atomic<std::int64_t> held{kFree};
+  std::atomic<std::int64_t> ready{kNoBlock};
   std::unique_ptr<char[]> bytes;
   std::size_t size = 0;
 };
 
-// Waits until `slot` holds `wanted`.
-void wait_for(const Slot& slot, std::int64_t wanted) {
-  for (std::int64_t seen = slot.held.load(std::memory_order_acquire); seen != wanted;
-       seen = slot.held.load(std::memory_order_acquire)) {
-    slot.held.wait(seen, std::memory_order_acquire);
+// Waits until `value` is at least `wanted`.
+void wait_until_at_least(const std::atomic<std::int64_t>& value, std::int64_t wanted) {
+  for (std::int64_t seen = value.load(std::memory_order_acquire); seen < wanted;
+       seen = value.load(std::memory_order_acquire)) {
+    value.wait(seen, std::memory_order_acquire);
   }
 }
 
-void set(Slot& slot, std::int64_t value) {
-  slot.held.store(value, std::memory_order_release);
-  slot.held.notify_one();
+void publish(std::atomic<std::int64_t>& value, std::int64_t number) {
+  value.store(number, std::memory_order_release);
+  value.notify_one();
 }
 
 }  // namespace
 
 bool produce_in_order(std::int64_t block_count, std::size_t block_capacity, const BlockMaker& make,
                       const BlockConsumer& consume) {
-  std::unique_ptr<char[]> own(new (std::nothrow) char[block_capacity]);
-  if (own == nullptr) return false;
-  Slot slots[2];
-  bool shared = block_count > 1;
-  for (Slot& slot : slots) {
-    if (shared) slot.bytes.reset(new (std::nothrow) char[block_capacity]);
-    shared = shared && slot.bytes != nullptr;
+  Slot slots[kRingSize];
+  std::int64_t ring = 0;
+  while (ring < kRingSize && ring < block_count) {
+    slots[ring].bytes.reset(new (std::nothrow) char[block_capacity]);
+    if (slots[ring].bytes == nullptr) break;
+    ++ring;
+  }
+  if (ring == 0 && block_count > 0) return false;
+
+  // Block b is made in slot b % ring, which is free once block b - ring has
+  // been consumed.
+  std::atomic<std::int64_t> next_to_make{0};
+  std::atomic<std::int64_t> consumed{0};
+  auto make_into_slot = [&](std::int64_t block) {
+    Slot& slot = slots[block % ring];
+    slot.size = make(block, slot.bytes.get());
+    publish(slot.ready, block);
+  };
+
+  HelperThread helper;
+  if (ring > 1) {
+    helper.start([&] {
+      for (std::int64_t block = next_to_make.fetch_add(1); block < block_count;
+           block = next_to_make.fetch_add(1)) {
+        wait_until_at_least(consumed, block - ring + 1);
+        make_into_slot(block);
+      }
+    });
   }
 
-  // Odd block b goes through slot (b / 2) % 2, so the helper can work two
-  // blocks ahead of the consumer.
-  HelperThread helper;
-  shared = shared && helper.start([&] {
-    for (std::int64_t block = 1; block < block_count; block += 2) {
-      Slot& slot = slots[(block / 2) % 2];
-      wait_for(slot, kFree);
-      slot.size = make(block, slot.bytes.get());
-      set(slot, block);
-    }
-  });
-  for (std::int64_t block = 0; block < block_count; ++block) {
-    if (!shared || block % 2 == 0) {
-      consume(own.get(), make(block, own.get()));
+  for (std::int64_t next = 0; next < block_count;) {
+    Slot& slot = slots[next % ring];
+    const std::int64_t ready = slot.ready.load(std::memory_order_acquire);
+    if (ready == next) {
+      consume(slot.bytes.get(), slot.size);
+      publish(consumed, ++next);
       continue;
     }
-    Slot& slot = slots[(block / 2) % 2];
-    wait_for(slot, block);
-    consume(slot.bytes.get(), slot.size);
-    set(slot, kFree);
+    // Make the next unclaimed block if its slot is free; the helper, which
+    // claims without looking, waits for its slot instead.
+    std::int64_t block = next_to_make.load(std::memory_order_relaxed);
+    if (block < block_count && block < next + ring) {
+      if (next_to_make.compare_exchange_weak(block, block + 1, std::memory_order_relaxed)) {
+        make_into_slot(block);
+      }
+      continue;
+    }
+    // Block `next` is claimed, and not by this thread: the helper is making it.
+    slot.ready.wait(ready, std::memory_order_acquire);
   }
   helper.join();
   return true;

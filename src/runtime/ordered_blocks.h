@@ -1,8 +1,9 @@
 // Blocks of bytes made on two threads and used in order on one: the calling
-// thread makes the even blocks and a helper thread the odd ones, each into a
-// buffer of its own, while the calling thread hands every block to the
-// consumer in order. For output whose making costs far more than its
-// writing; the bytes are the same as making every block on one thread.
+// thread and a helper thread take the next block to make as they come free,
+// each into a buffer of a small ring, while the calling thread hands every
+// block to the consumer in order whenever the next one is ready. The calling
+// thread also consumes, so sharing the making as it goes keeps both threads
+// busy; the bytes are the same as making every block on one thread.
 #pragma once
 
 #include <cstddef>
@@ -20,9 +21,9 @@ using BlockMaker = std::function<std::size_t(std::int64_t block, char* out)>;
 using BlockConsumer = std::function<void(const char* bytes, std::size_t size)>;
 
 // Makes blocks 0 to `block_count` - 1 and consumes them in order; makes them
-// all on the calling thread when no helper thread or memory for its buffers
-// is to be had. False, having done nothing, when not even the calling
-// thread's buffer can be had.
+// all on the calling thread when no helper thread or memory for a second
+// buffer is to be had. False, having done nothing, when not even one buffer
+// can be had.
 bool produce_in_order(std::int64_t block_count, std::size_t block_capacity, const BlockMaker& make,
                       const BlockConsumer& consume);
 

@@ -188,6 +188,22 @@ TEST(PrintToFile, ManyBuffersOfOutputArriveWhole) {
   EXPECT_EQ(testing::read_file(folder.file("f.txt")), expected);
 }
 
+// Items as large as the buffer skip it, after whatever it holds, so the
+// bytes stay in print order.
+TEST(PrintToFile, LargeItemsFollowTheBufferedBytesInOrder) {
+  testing::TempFolder folder;
+  ASSERT_EQ(open_for_output(folder.file("f.txt"), 2), kNoError);
+  std::string expected;
+  for (const std::size_t size : {3, 8192, 5, 20000, 8191, 1, 8193}) {
+    const std::string item(size, static_cast<char>('a' + size % 26));
+    print_text(2, item, 16);
+    expected += item;
+  }
+  EXPECT_EQ(print_column(2), static_cast<std::int64_t>(expected.size()));
+  EXPECT_EQ(close_file(2), kNoError);
+  EXPECT_EQ(testing::read_file(folder.file("f.txt")), expected);
+}
+
 TEST(PrintToFile, WriteFailureSetsCodeThreeAndKeepsTheColumn) {
   ASSERT_EQ(open_for_output("/dev/full", 2), kNoError);
   print_text(2, "ab", 16);
