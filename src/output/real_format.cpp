@@ -59,46 +59,63 @@ int bit_length(U128 value) {
   return 64 - std::countl_zero(static_cast<std::uint64_t>(value));
 }
 
-// The printf "%.*g" text of a finite nonzero positive value from its
-// `digits`-digit rounded significand q (10^(digits-1) <= q < 10^digits) and
-// decimal exponent x, with the exponent written in at least three digits.
 constexpr char kDigitPairs[201] =
     "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
-// Writes the four digits of v < 10000, as two independent halves.
-inline void write_four_digits(char* out, std::uint32_t v) {
-  std::memcpy(out, kDigitPairs + 2 * (v / 100), 2);
-  std::memcpy(out + 2, kDigitPairs + 2 * (v % 100), 2);
+// The eight figures of v < 10^8 as text in one word, the first figure in the
+// lowest byte (first in memory on this little-endian machine): the halves,
+// quarters and single figures are split off in parallel lanes of one
+// register, by multiplications that divide exactly in the lanes' ranges.
+inline std::uint64_t eight_figures(std::uint32_t v) {
+  const std::uint64_t halves = v / 10000 + (static_cast<std::uint64_t>(v % 10000) << 32);
+  const std::uint64_t hundreds = ((halves * 10486) >> 20) & 0x0000007F0000007F;
+  const std::uint64_t quarters = hundreds + ((halves - hundreds * 100) << 16);
+  const std::uint64_t tens = ((quarters * 103) >> 10) & 0x000F000F000F000F;
+  return (tens + ((quarters - tens * 10) << 8)) | 0x3030303030303030;
+}
+
+constexpr U128 kZeroFigures = (static_cast<U128>(0x3030303030303030) << 64) | 0x3030303030303030;
+
+// Bytes from the top of `value` that are zero.
+inline int leading_zero_bytes(U128 value) {
+  const std::uint64_t high = static_cast<std::uint64_t>(value >> 64);
+  const std::uint64_t low = static_cast<std::uint64_t>(value);
+  return (high != 0 ? std::countl_zero(high) : 64 + std::countl_zero(low)) / 8;
+}
+
+inline void store(char* out, U128 bytes) {
+  std::memcpy(out, &bytes, sizeof bytes);
+}
+inline void store(char* out, std::uint64_t bytes) {
+  std::memcpy(out, &bytes, sizeof bytes);
 }
 
 // The printf "%.*g" text of a finite nonzero positive value from its
 // `digits`-digit rounded significand q (10^(digits-1) <= q < 10^digits, at
 // most 16 digits) and decimal exponent x, with the exponent written in at
-// least three digits. Writes up to 24 bytes past `out` (the text and some
-// scratch beyond it) and returns the end of the text.
+// least three digits. Writes up to 24 bytes past `out` (the text and scratch
+// beyond it) and returns the end of the text.
+//
+// The text is composed in registers: the values the tool prints change form
+// and length from one to the next at random, so the fixed form is laid out
+// with shifts and selects rather than branches, which would be mispredicted,
+// and stored with a few wide stores.
 char* write_general(char* out, std::uint64_t q, int x, int digits) {
-  // The figures of q right-aligned in 16 places; groups of four digits are
-  // independent, so their divisions do not wait on each other. The rest of
-  // the array lets fixed-size copies read past the last figure.
-  char all[48] = {};
-  const std::uint32_t low = static_cast<std::uint32_t>(q % 100000000);
-  if (digits > 8) {
-    const std::uint32_t high = static_cast<std::uint32_t>(q / 100000000);
-    write_four_digits(all, high / 10000);
-    write_four_digits(all + 4, high % 10000);
-  }
-  write_four_digits(all + 8, low / 10000);
-  write_four_digits(all + 12, low % 10000);
-  const char* figures = all + 16 - digits;
-  int used = digits;
-  while (used > 1 && figures[used - 1] == '0') --used;
+  // Figure i of q in byte i: sixteen places, less the leading zero places.
+  const U128 places =
+      (static_cast<U128>(eight_figures(static_cast<std::uint32_t>(q % 100000000))) << 64) |
+      eight_figures(static_cast<std::uint32_t>(q / 100000000));
+  const U128 figures = places >> (8 * (16 - digits));
+  // q's first figure is not zero, so the trailing zeros stop before it.
+  const int used = digits - leading_zero_bytes(places ^ kZeroFigures);
 
   if (x < -4 || x >= digits) {
-    out[0] = figures[0];
-    out[1] = '.';
-    std::memcpy(out + 2, figures + 1, 16);
+    // "d.ddde-xxx": the point after the first figure.
+    const U128 first = figures & 0xFF;
+    store(out, first | (static_cast<U128>('.') << 8) | ((figures >> 8) << 16));
+    store(out + 16, static_cast<std::uint64_t>(figures >> 120));
     out += used > 1 ? used + 1 : 1;
     const int magnitude = x < 0 ? -x : x;
     out[0] = 'e';
@@ -107,18 +124,47 @@ char* write_general(char* out, std::uint64_t q, int x, int digits) {
     std::memcpy(out + 3, kDigitPairs + 2 * (magnitude % 100), 2);
     return out + 5;
   }
-  if (x >= 0) {
-    std::memcpy(out, figures, 16);
-    if (used <= x + 1) return out + x + 1;
-    out[x + 1] = '.';
-    std::memcpy(out + x + 2, figures + x + 1, 16);
-    return out + used + 1;
-  }
-  // 0.000ddd: x is -1 to -4.
-  std::memcpy(out, "0.000", 5);
-  out += 1 - x;
-  std::memcpy(out, figures, 16);
-  return out + used;
+  // Fixed form, x from -4 to digits - 1. Below 1 ("0.000ddd"): the figures
+  // after "0." and -x - 1 zeros; "0.000" under them changes no figure, as
+  // every figure already has the bits of '0'. From 1 on ("ddd.ddd"): figures
+  // 0 to x, the point, and the rest, which is left out with the point when it
+  // is empty. Only the last of 16 figures can spill past the sixteen bytes.
+  const int below_shift = 8 * (1 - (x < 0 ? x : -1));
+  const U128 below = (figures << below_shift) | 0x3030302E30;
+  const std::uint64_t below_spill = static_cast<std::uint64_t>(figures >> (128 - below_shift));
+  const int point = x + 1;
+  const U128 integer_mask =
+      point >= 16 ? ~static_cast<U128>(0) : (static_cast<U128>(1) << (8 * (point & 15))) - 1;
+  const U128 dot = point >= 16 ? 0 : static_cast<U128>('.') << (8 * (point & 15));
+  const U128 above = (figures & integer_mask) | dot | ((figures & ~integer_mask) << 8);
+  const std::uint64_t above_spill = static_cast<std::uint64_t>(figures >> 120);
+  const bool small = x < 0;
+  store(out, small ? below : above);
+  store(out + 16, small ? below_spill : above_spill);
+  const int length = small ? 1 - x + used : used > point ? used + 1 : point;
+  return out + length;
+}
+
+// write_general for seven digits, in one word: the common case of singles.
+char* write_seven_digits(char* out, std::uint32_t q, int x) {
+  // q < 10^7 leaves the first of the eight places zero; figure i of q then
+  // sits in byte i + 1, and the trailing zero figures at the top.
+  const std::uint64_t places = eight_figures(q);
+  const std::uint64_t figures = places >> 8;
+  const int used = 7 - std::countl_zero(places ^ 0x3030303030303030) / 8;
+  if (x < -4 || x >= 7) return write_general(out, q, x, 7);
+  const int below_shift = 8 * (1 - (x < 0 ? x : -1));
+  const std::uint64_t below = (figures << below_shift) | 0x3030302E30;
+  const std::uint64_t below_spill = figures >> (64 - below_shift);
+  const int point = x + 1;
+  const std::uint64_t integer_mask = (std::uint64_t{1} << (8 * (point & 7))) - 1;
+  const std::uint64_t above = (figures & integer_mask) | (std::uint64_t{'.'} << (8 * (point & 7))) |
+                              ((figures & ~integer_mask) << 8);
+  const bool small = x < 0;
+  store(out, small ? below : above);
+  store(out + 8, small ? below_spill : 0);
+  const int length = small ? 1 - x + used : used > point ? used + 1 : point;
+  return out + length;
 }
 
 enum class Scaled { kFits, kTooSmall, kTooLarge, kOutOfRange };
@@ -184,6 +230,12 @@ std::uint64_t round_shifted(Wide n, int s) {
 constexpr double kDoublePowersOfTen[13] = {1e0, 1e1, 1e2, 1e3,  1e4,  1e5, 1e6,
                                            1e7, 1e8, 1e9, 1e10, 1e11, 1e12};
 
+// 10^k for k = -5 to 7, entry k + 5, as the nearest doubles: a float compares
+// with them as with 10^k itself, unless it is that very double, which the
+// rounding test below then catches.
+constexpr double kDecadeStarts[13] = {1e-5, 1e-4, 1e-3, 1e-2, 1e-1, 1e0, 1e1,
+                                      1e2,  1e3,  1e4,  1e5,  1e6,  1e7};
+
 // The integer nearest to 0 <= w < 2^52, ties to even: adding 2^52 leaves no
 // fraction bits, so the addition itself rounds, in the nearest-even mode the
 // process runs in.
@@ -192,7 +244,7 @@ inline std::uint64_t round_to_integer(double w) {
   return static_cast<std::uint64_t>((w + kTwoTo52) - kTwoTo52);
 }
 
-// "%.7g" for a positive single-precision value from about 1e-6 to 1e7, the
+// "%.7g" for a positive single-precision value from about 2e-6 to 8e6, the
 // range of nearly every value the tool prints. The value is m * 2^e with a
 // 24-bit m, and 10^p = 5^p * 2^p with 5^p below 2^28 for p <= 12, so
 // value * 10^p has a significand below 2^52: the double multiplication is
@@ -201,17 +253,18 @@ inline std::uint64_t round_to_integer(double w) {
 char* write_single_fast(char* out, float value) {
   const std::uint32_t bits = std::bit_cast<std::uint32_t>(value);
   const int b = static_cast<int>(bits >> 23) - 127;  // value in [2^b, 2^(b+1))
-  if (b < -19 || b > 23) return nullptr;
-  int x = (b * 1233) >> 12;  // floor(b log10 2), which is x or x - 1
+  if (b < -19 || b > 22) return nullptr;
+  // floor(b log10 2) is the decimal exponent x or x - 1; one comparison,
+  // which sets a flag rather than taking a branch, tells which.
   const double widened = static_cast<double>(value);
+  const int low_x = (b * 1233) >> 12;
+  int x = low_x + (widened >= kDecadeStarts[low_x + 6] ? 1 : 0);
   for (;;) {
-    const int p = 6 - x;
-    if (p < 0 || p > 12) return nullptr;
-    const std::uint64_t q = round_to_integer(widened * kDoublePowersOfTen[p]);
+    const std::uint64_t q = round_to_integer(widened * kDoublePowersOfTen[6 - x]);
     if (q >= 10000000) {
       // Either x was one too small, or rounding carried to 10^7: both are
       // the significand 1000000 of the next exponent.
-      if (q == 10000000) return write_general(out, 1000000, x + 1, 7);
+      if (q == 10000000) return write_seven_digits(out, 1000000, x + 1);
       ++x;
       continue;
     }
@@ -219,7 +272,7 @@ char* write_single_fast(char* out, float value) {
       --x;
       continue;
     }
-    return write_general(out, q, x, 7);
+    return write_seven_digits(out, static_cast<std::uint32_t>(q), x);
   }
 }
 
@@ -261,7 +314,7 @@ char* write_double_fast(char* out, double value) {
 char* write_exact(char* out, double value, int digits) {
   std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
   int biased = static_cast<int>(bits >> 52);
-  if (biased == 0 || digits < 1 || digits > 17) return nullptr;
+  if (biased == 0 || digits < 1 || digits > 16) return nullptr;
   std::uint64_t m = (bits & ((1ull << 52) - 1)) | (1ull << 52);
   int e = biased - 1075;
   int zeros = std::countr_zero(m);
@@ -296,12 +349,11 @@ std::size_t format_real(double value, int digits, bool sign_blank, char* out) {
     std::memcpy(out, "nan", 3);
     return static_cast<std::size_t>(out + 3 - start);
   }
-  if (std::signbit(value)) {
-    *out++ = '-';
-    value = -value;
-  } else if (sign_blank) {
-    *out++ = ' ';
-  }
+  // Signs come at random in the tool's data: selects, not branches.
+  const bool negative = std::signbit(value);
+  *out = negative ? '-' : ' ';
+  out += negative || sign_blank ? 1 : 0;
+  value = std::fabs(value);
   if (value != 0 && !std::isinf(value)) {
     char* end = nullptr;
     if (digits == kSingleDigits && static_cast<double>(static_cast<float>(value)) == value) {
