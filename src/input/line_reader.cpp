@@ -11,6 +11,8 @@ namespace {
 
 enum class PieceEnd { kNothingRead, kLineEnds, kLineGoesOn };
 
+constexpr std::uint64_t kNoStop = ~std::uint64_t{0};
+
 // Takes one piece: bytes up to and including the first LF, at most
 // kLinePieceSize of them, fewer when the data ends. The piece may span a
 // refill, so its last nonzero byte is tracked segment by segment. When `text`
@@ -114,16 +116,31 @@ const unsigned char* count_ordinary_lines(const unsigned char* next, const unsig
 
 }  // namespace
 
-std::int64_t count_remaining_lines(InputFile& file) {
+std::int64_t count_remaining_lines(InputFile& file, const std::atomic<std::uint64_t>* stop) {
   std::int64_t count = 0;
   for (;;) {
+    // Here the window starts at a line start.
+    const std::uint64_t stop_offset =
+        stop != nullptr ? stop->load(std::memory_order_acquire) : kNoStop;
+    const std::uint64_t offset = delivered_offset(file);
+    if (offset >= stop_offset) return count;
+    if (file.next == file.end) {
+      if (!refill(file)) return count;
+      continue;
+    }
+    // The lines are counted up to the window end, or up to the stop offset
+    // when it falls inside the window; a line that runs past that end is
+    // skipped whole below.
+    const unsigned char* end = file.end;
+    if (stop_offset - offset < static_cast<std::uint64_t>(end - file.next)) {
+      end = file.next + (stop_offset - offset);
+    }
     // A line whose LF lies within its first kLinePieceSize bytes ends there,
     // whatever CR and NUL bytes it holds: that LF ends its first piece and is
     // the piece's last nonzero byte. Such lines, the ordinary ones, are
     // counted a block at a time; the rest of the window goes one memchr per
     // line.
-    const unsigned char* next = count_ordinary_lines(file.next, file.end, count);
-    const unsigned char* const end = file.end;
+    const unsigned char* next = count_ordinary_lines(file.next, end, count);
     while (next != end) {
       const std::size_t window = std::min(kLinePieceSize, static_cast<std::size_t>(end - next));
       const void* line_feed = std::memchr(next, kLineFeed, window);
@@ -132,11 +149,8 @@ std::int64_t count_remaining_lines(InputFile& file) {
       ++count;
     }
     file.next = next;
-    if (next == end) {
-      if (!refill(file)) return count;
-      continue;
-    }
-    // A longer line, or one that runs past the window: piece by piece.
+    if (next == end) continue;
+    // A longer line, or one that runs past the end: piece by piece.
     skip_line(file);
     ++count;
   }

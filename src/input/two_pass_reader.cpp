@@ -6,6 +6,7 @@
 #include "input/input_file.h"
 #include "input/line_reader.h"
 #include "input/sample_rows.h"
+#include "input/split_counting.h"
 #include "input/split_reading.h"
 
 namespace tarvel {
@@ -26,7 +27,7 @@ void check(RuntimeErrorCode code, int report_line) {
 
 }  // namespace
 
-FirstPass count_lines(std::string_view input_name) {
+FirstPass count_lines(std::string_view input_name, const SplitOptions& split) {
   InputFile file;
   check(open_for_input(file, input_name, kInputFileNumber), kFirstOpenLine);
   FirstPass result;
@@ -34,7 +35,11 @@ FirstPass count_lines(std::string_view input_name) {
   // with the same boundaries that read_line would give it.
   if (!at_end_of_file(file)) {
     read_line(file, result.first_line);
-    result.line_count = 1 + count_remaining_lines(file);
+    SecondHalfCounter helper;
+    helper.start(input_name, file.fd, split);
+    result.line_count = 1 + count_remaining_lines(file, helper.main_stop());
+    const std::int64_t rest = helper.lines_from(delivered_offset(file));
+    result.line_count += rest >= 0 ? rest : count_remaining_lines(file);
   }
   check(close_file(file), kFirstCloseLine);
   return result;

@@ -26,21 +26,7 @@ struct FirstPass {
   std::string first_line;
 };
 
-// Opens the input file (aborts at report line 19), counts every line that the
-// line reader delivers while keeping only the first, and closes it (line 26).
-// Counts are 64-bit so that they never wrap.
-FirstPass count_lines(std::string_view input_name);
-
-// The channel count K = (n - 1) / 2 from the number n of space-separated rounds
-// of the field count of `first_line`.
-std::int64_t count_fields(std::string_view first_line);
-
-// Allocates t, then xr, then xi, zero-filled. Returns 0, 1 (S or K below 1) or
-// 4 (no storage, or bounds past the 32-bit range) from the first failing one.
-RuntimeErrorCode allocate_sample_table(SampleTable& table, std::int64_t sample_count,
-                                       std::int64_t channel_count);
-
-// When the second pass shares its reading with a helper thread.
+// When the passes share their work with a helper thread.
 struct SplitOptions {
   // Files of at least this many bytes.
   std::uint64_t min_size = std::uint64_t{1} << 20;
@@ -50,6 +36,22 @@ struct SplitOptions {
   // helper's place first reads on alone.
   bool wait_for_place = false;
 };
+
+// Opens the input file (aborts at report line 19), counts every line that the
+// line reader delivers while keeping only the first, and closes it (line 26).
+// Counts are 64-bit so that they never wrap. A large file has the lines of
+// its second half counted by a helper thread (see `split`), with the same
+// result.
+FirstPass count_lines(std::string_view input_name, const SplitOptions& split = {});
+
+// The channel count K = (n - 1) / 2 from the number n of space-separated rounds
+// of the field count of `first_line`.
+std::int64_t count_fields(std::string_view first_line);
+
+// Allocates t, then xr, then xi, zero-filled. Returns 0, 1 (S or K below 1) or
+// 4 (no storage, or bounds past the 32-bit range) from the first failing one.
+RuntimeErrorCode allocate_sample_table(SampleTable& table, std::int64_t sample_count,
+                                       std::int64_t channel_count);
 
 // Opens the input file again (aborts at report line 41), reads samples until
 // S are read or the file ends before a sample begins, closes it (line 51), and

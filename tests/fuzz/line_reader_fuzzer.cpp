@@ -2,7 +2,7 @@
 // in chunks of a chosen size by a chosen mix of read_line, skip_line,
 // count_remaining_lines, at_end_of_file and single-byte takes, each result
 // checked against the byte-at-a-time reference; then the first pass over the
-// same file.
+// same file, alone and shared with a helper thread.
 //
 // Input: byte 0 picks the chunk size, bytes 1 and 2 seed the order of the
 // operations, the rest is the file.
@@ -141,17 +141,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       memory_file.path(), delivered, buffer_size,
       Schedule(static_cast<std::uint32_t>(input.control[1] << 8 | input.control[2])));
 
-  // The first pass: every line counted, the first kept.
+  // The first pass: every line counted, the first kept; alone, and with the
+  // lines after the middle counted on a helper thread.
   const std::vector<std::string> lines = reference_lines(delivered);
-  const FirstPass pass = count_lines(memory_file.path());
-  if (pass.line_count != static_cast<std::int64_t>(lines.size())) {
-    fail("count_lines gave %lld, expected %zu", static_cast<long long>(pass.line_count),
-         lines.size());
-  }
   const std::string first = lines.empty() ? std::string() : lines.front();
-  if (pass.first_line != first) {
-    fail("count_lines kept \"%s\", expected \"%s\"", visible(pass.first_line).c_str(),
-         visible(first).c_str());
+  for (const SplitOptions& split : {SplitOptions{}, SplitOptions{0, true}}) {
+    const FirstPass pass = count_lines(memory_file.path(), split);
+    if (pass.line_count != static_cast<std::int64_t>(lines.size())) {
+      fail("count_lines gave %lld, expected %zu (shared: %d)",
+           static_cast<long long>(pass.line_count), lines.size(), split.wait_for_place);
+    }
+    if (pass.first_line != first) {
+      fail("count_lines kept \"%s\", expected \"%s\"", visible(pass.first_line).c_str(),
+           visible(first).c_str());
+    }
   }
   if (is_file_open(kInputFileNumber) || is_file_open(2)) fail("a file is left open");
   return 0;

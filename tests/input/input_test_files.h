@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,6 +52,43 @@ class OpenedBytes {
 // Runs of one letter, for long lines.
 inline std::string letters(std::size_t count, char letter = 'x') {
   return std::string(count, letter);
+}
+
+// Random sample files, from the regular kind the helper threads are for to
+// the kinds where a helper's guess of the sample number or its place must
+// fail: missing and extra fields, blank lines, CR LF and lone CR, quotes, "&"
+// radixes, lines past a 511-byte piece, NUL bytes and a Ctrl-Z.
+inline std::string random_sample_file(std::mt19937_64& random, int channels, int lines,
+                                      int oddity) {
+  std::uniform_int_distribution<int> percent(0, 99);
+  std::uniform_real_distribution<double> value(-3, 3);
+  std::string raw;
+  char number[40];
+  for (int line = 0; line < lines; ++line) {
+    int fields = 1 + 2 * channels;
+    if (oddity > 0 && percent(random) < oddity) fields += percent(random) % 5 - 2;
+    for (int f = 0; f < fields; ++f) {
+      if (f > 0) raw += oddity > 0 && percent(random) < oddity ? "\t, " : " ";
+      if (f == 0) {
+        std::snprintf(number, sizeof number, "%.10g", line / 48000.0);
+      } else if (oddity > 0 && percent(random) < oddity / 2) {
+        const char* odd[] = {"&H7F", "\"1 2\"", "1d3", "", "-", "1e400", "&", "\x00"};
+        raw += std::string(odd[percent(random) % 8], odd[percent(random) % 8] == odd[7] ? 1 : 0);
+        continue;
+      } else {
+        std::snprintf(number, sizeof number, "%.7g", value(random));
+      }
+      raw += number;
+    }
+    if (oddity > 0 && percent(random) < oddity / 3) raw.append(520, ' ');
+    if (oddity > 0 && percent(random) < oddity / 3) raw += "\r";
+    if (oddity > 0 && percent(random) < oddity / 4) raw += "\n";
+    raw += oddity > 0 && percent(random) < 50 ? "\r\n" : "\n";
+  }
+  if (oddity > 0 && percent(random) < oddity / 4) {
+    raw.insert(static_cast<std::size_t>(percent(random)) * raw.size() / 100, 1, '\x1a');
+  }
+  return raw;
 }
 
 }  // namespace tarvel::testing

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <random>
 #include <string>
 #include <vector>
@@ -225,6 +226,36 @@ TEST(CountRemainingLines, CountsTheLinesLeftOnRandomFiles) {
               static_cast<std::int64_t>(expected.size() - first))
         << visible(raw) << " after " << first << " lines, with chunks of " << buffer_size;
     EXPECT_TRUE(at_end_of_file(opened.file()));
+  }
+}
+
+// With a stop offset, the count ends at the first line start at or after it,
+// having counted exactly the lines before; the rest counts on from there.
+TEST(CountRemainingLines, StopsAtTheFirstLineStartFromTheStopOffset) {
+  std::mt19937 random(4093);
+  for (int round = 0; round < 3000; ++round) {
+    const std::string raw = random_file(random);
+    const std::size_t buffer_size = kBufferSizes[round % std::size(kBufferSizes)];
+    const std::string delivered = testing::reference_delivery(raw);
+    const std::uint64_t stop = random() % (delivered.size() + 2);
+    // The reference: whole lines from the start until one starts at or
+    // after the stop offset.
+    std::size_t position = 0;
+    std::int64_t before = 0;
+    std::string line;
+    while (position < stop && reference::reference_next_line(delivered, position, line)) {
+      ++before;
+    }
+    const std::int64_t total = static_cast<std::int64_t>(reference_lines(delivered).size());
+
+    OpenedBytes opened(raw, buffer_size);
+    const std::atomic<std::uint64_t> stop_offset{stop};
+    ASSERT_EQ(count_remaining_lines(opened.file(), &stop_offset), before)
+        << visible(raw) << " stopping at " << stop << ", chunks of " << buffer_size;
+    if (before < total) {
+      EXPECT_EQ(delivered_offset(opened.file()), position) << visible(raw);
+    }
+    EXPECT_EQ(count_remaining_lines(opened.file()), total - before) << visible(raw);
   }
 }
 

@@ -20,6 +20,7 @@
 namespace tarvel {
 namespace {
 
+using testing::random_sample_file;
 using testing::TempFolder;
 using testing::visible;
 
@@ -138,42 +139,6 @@ Samples read_with(const std::string& path, std::int64_t sample_count, std::int64
   return samples;
 }
 
-// Random sample files, from the regular kind the helper is for to the kinds
-// where its guess of the sample number or its place must fail: missing and
-// extra fields, blank lines, CR LF and lone CR, quotes, "&" radixes, lines
-// past a 511-byte piece, NUL bytes and a Ctrl-Z.
-std::string random_file(std::mt19937_64& random, int channels, int lines, int oddity) {
-  std::uniform_int_distribution<int> percent(0, 99);
-  std::uniform_real_distribution<double> value(-3, 3);
-  std::string raw;
-  char number[40];
-  for (int line = 0; line < lines; ++line) {
-    int fields = 1 + 2 * channels;
-    if (oddity > 0 && percent(random) < oddity) fields += percent(random) % 5 - 2;
-    for (int f = 0; f < fields; ++f) {
-      if (f > 0) raw += oddity > 0 && percent(random) < oddity ? "\t, " : " ";
-      if (f == 0) {
-        std::snprintf(number, sizeof number, "%.10g", line / 48000.0);
-      } else if (oddity > 0 && percent(random) < oddity / 2) {
-        const char* odd[] = {"&H7F", "\"1 2\"", "1d3", "", "-", "1e400", "&", "\x00"};
-        raw += std::string(odd[percent(random) % 8], odd[percent(random) % 8] == odd[7] ? 1 : 0);
-        continue;
-      } else {
-        std::snprintf(number, sizeof number, "%.7g", value(random));
-      }
-      raw += number;
-    }
-    if (oddity > 0 && percent(random) < oddity / 3) raw.append(520, ' ');
-    if (oddity > 0 && percent(random) < oddity / 3) raw += "\r";
-    if (oddity > 0 && percent(random) < oddity / 4) raw += "\n";
-    raw += oddity > 0 && percent(random) < 50 ? "\r\n" : "\n";
-  }
-  if (oddity > 0 && percent(random) < oddity / 4) {
-    raw.insert(static_cast<std::size_t>(percent(random)) * raw.size() / 100, 1, '\x1a');
-  }
-  return raw;
-}
-
 TEST(SplitReading, SameSamplesAsOneReadingFromTheStart) {
   std::mt19937_64 random(20261207);
   int regular_files = 0;
@@ -181,7 +146,7 @@ TEST(SplitReading, SameSamplesAsOneReadingFromTheStart) {
     const int channels = 1 + round % 4;
     const int lines = 1 + static_cast<int>(random() % 60);
     const int oddity = round % 3 == 0 ? 0 : static_cast<int>(random() % 40);
-    const std::string raw = random_file(random, channels, lines, oddity);
+    const std::string raw = random_sample_file(random, channels, lines, oddity);
     TempFolder folder;
     folder.write("data.txt", raw);
     const std::string path = folder.file("data.txt");
@@ -203,7 +168,7 @@ TEST(SplitReading, SameSamplesAsOneReadingFromTheStart) {
 TEST(SplitReading, HelperReadsTheSecondHalfOfARegularFile) {
   std::mt19937_64 random(7);
   for (const int channels : {1, 3}) {
-    const std::string raw = random_file(random, channels, 2000, 0);
+    const std::string raw = random_sample_file(random, channels, 2000, 0);
     TempFolder folder;
     folder.write("data.txt", raw);
     const std::string path = folder.file("data.txt");
@@ -240,7 +205,7 @@ TEST(SplitReading, HelperReadsTheSecondHalfOfARegularFile) {
 // keeps it: the helper gives its place up and writes no row.
 TEST(SplitReading, HelperGivesUpAPlaceTheMainThreadReachedFirst) {
   std::mt19937_64 random(11);
-  const std::string raw = random_file(random, 2, 1000, 0);
+  const std::string raw = random_sample_file(random, 2, 1000, 0);
   TempFolder folder;
   folder.write("data.txt", raw);
   const std::string path = folder.file("data.txt");

@@ -1,0 +1,80 @@
+#include "input/split_counting.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <optional>
+#include <string>
+
+#include "input/input_file.h"
+#include "input/line_reader.h"
+#include "input/split_reading.h"
+
+namespace tarvel {
+
+void SecondHalfCounter::start(std::string_view name, int main_fd, const SplitOptions& options) {
+  struct stat main_status {};
+  if (::fstat(main_fd, &main_status) != 0 || !S_ISREG(main_status.st_mode) ||
+      static_cast<std::uint64_t>(main_status.st_size) < options.min_size) {
+    return;
+  }
+  const std::string path(name);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  struct stat status {};
+  if (::fstat(fd, &status) != 0 || status.st_dev != main_status.st_dev ||
+      status.st_ino != main_status.st_ino) {
+    ::close(fd);
+    return;
+  }
+  const auto file_size = static_cast<std::uint64_t>(status.st_size);
+  if (!thread_.start([this, fd, file_size] { run(fd, file_size); })) {
+    ::close(fd);
+    return;
+  }
+  if (options.wait_for_place) place_sought_.wait(false, std::memory_order_acquire);
+}
+
+void SecondHalfCounter::run(int fd, std::uint64_t file_size) {
+  InputFile file;
+  {
+    // Whatever comes of it, the search for the place is over when this
+    // block is left.
+    struct PlaceSought {
+      std::atomic<bool>& flag;
+      ~PlaceSought() {
+        flag.store(true, std::memory_order_release);
+        flag.notify_all();
+      }
+    } sought{place_sought_};
+    const std::optional<SplitPoint> split = find_split_point(fd, file_size / 2);
+    if (!split || ::lseek(fd, static_cast<off_t>(split->raw_offset), SEEK_SET) < 0) {
+      ::close(fd);
+      return;
+    }
+    if (open_detached_input(file, fd) != kNoError) return;
+    main_stop_.store(split->delivered_offset, std::memory_order_release);
+  }
+  const std::int64_t lines = count_remaining_lines(file, &helper_stop_);
+  // Stopped early, the count is short; but then it is not asked for.
+  if (helper_stop_.load(std::memory_order_relaxed) != 0) helper_lines_ = lines;
+  close_file(file);
+}
+
+std::int64_t SecondHalfCounter::lines_from(std::uint64_t offset) {
+  if (offset != main_stop_.load(std::memory_order_acquire)) {
+    cancel();
+    return -1;
+  }
+  thread_.join();
+  return helper_lines_;
+}
+
+void SecondHalfCounter::cancel() {
+  helper_stop_.store(0, std::memory_order_release);
+  thread_.join();
+  helper_lines_ = -1;
+}
+
+}  // namespace tarvel
