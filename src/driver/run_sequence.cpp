@@ -44,7 +44,8 @@ void run(std::string_view input_name) {
 
   SampleTable table;
   check(allocate_sample_table(table, sample_count, channel_count), kSampleTableLine);
-  if (read_samples(input_name, sample_count, channel_count, table) < sample_count) {
+  if (read_samples(input_name, sample_count, channel_count, table, {}, first_pass.split) <
+      sample_count) {
     print_text(kConsoleFileNumber, "error: file too short", kItemEndsLine);
     end_run(kFileTooShortStatus);
   }

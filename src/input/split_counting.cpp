@@ -29,6 +29,7 @@ void SecondHalfCounter::start(std::string_view name, int main_fd, const SplitOpt
     return;
   }
   const auto file_size = static_cast<std::uint64_t>(status.st_size);
+  version_ = version_of(status);
   if (!thread_.start([this, fd, file_size] { run(fd, file_size); })) {
     ::close(fd);
     return;
@@ -54,6 +55,7 @@ void SecondHalfCounter::run(int fd, std::uint64_t file_size) {
       return;
     }
     if (open_detached_input(file, fd) != kNoError) return;
+    place_ = *split;
     main_stop_.store(split->delivered_offset, std::memory_order_release);
   }
   const std::int64_t lines = count_remaining_lines(file, &helper_stop_);

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "input/split_point.h"
 #include "input/two_pass_reader.h"
 #include "runtime/helper_thread.h"
 
@@ -40,9 +41,15 @@ class SecondHalfCounter {
   // Tells the helper to stop and waits for it.
   void cancel();
 
+  // After lines_from gave a count: the helper's place, and the version of
+  // the file it was found in.
+  KnownSplit place() const { return {place_, version_}; }
+
  private:
   void run(int fd, std::uint64_t file_size);
 
+  SplitPoint place_;
+  FileVersion version_;
   HelperThread thread_;
   // Whether the helper has looked for its place yet, for wait_for_place.
   std::atomic<bool> place_sought_{false};

@@ -142,7 +142,7 @@ std::optional<SplitPoint> find_split_point(int fd, std::uint64_t from) {
 
 void SecondHalfReader::start(std::string_view name, int main_fd, const SplitOptions& options,
                              std::int64_t sample_count, std::int64_t channel_count,
-                             SampleTable& table) {
+                             SampleTable& table, const std::optional<KnownSplit>& known) {
   struct stat main_status {};
   if (sample_count < 2 || ::fstat(main_fd, &main_status) != 0 || !S_ISREG(main_status.st_mode) ||
       static_cast<std::uint64_t>(main_status.st_size) < options.min_size) {
@@ -158,8 +158,10 @@ void SecondHalfReader::start(std::string_view name, int main_fd, const SplitOpti
     return;
   }
   const auto file_size = static_cast<std::uint64_t>(status.st_size);
-  if (!thread_.start([this, fd, file_size, sample_count, channel_count, &table] {
-        run(fd, file_size, sample_count, channel_count, table);
+  std::optional<SplitPoint> known_place;
+  if (known && known->version == version_of(status)) known_place = known->place;
+  if (!thread_.start([this, fd, known_place, file_size, sample_count, channel_count, &table] {
+        run(fd, known_place, file_size, sample_count, channel_count, table);
       })) {
     ::close(fd);
     return;
@@ -167,7 +169,8 @@ void SecondHalfReader::start(std::string_view name, int main_fd, const SplitOpti
   if (options.wait_for_place) place_sought_.wait(false, std::memory_order_acquire);
 }
 
-void SecondHalfReader::run(int fd, std::uint64_t file_size, std::int64_t sample_count,
+void SecondHalfReader::run(int fd, const std::optional<SplitPoint>& known_place,
+                           std::uint64_t file_size, std::int64_t sample_count,
                            std::int64_t channel_count, SampleTable& table) {
   // Whatever comes of it, the search for the place is over when this block
   // is left.
@@ -181,7 +184,8 @@ void SecondHalfReader::run(int fd, std::uint64_t file_size, std::int64_t sample_
   InputFile file;
   {
     PlaceSought sought{place_sought_};
-    const std::optional<SplitPoint> split = find_split_point(fd, file_size / 2);
+    const std::optional<SplitPoint> split =
+        known_place ? known_place : find_split_point(fd, file_size / 2);
     if (!split || split->first_sample > sample_count ||
         ::lseek(fd, static_cast<off_t>(split->raw_offset), SEEK_SET) < 0) {
       ::close(fd);

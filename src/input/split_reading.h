@@ -13,17 +13,11 @@
 #include <optional>
 #include <string_view>
 
+#include "input/split_point.h"
 #include "input/two_pass_reader.h"
 #include "runtime/helper_thread.h"
 
 namespace tarvel {
-
-// Where the helper begins.
-struct SplitPoint {
-  std::int64_t first_sample = 0;       // the number of the first sample it reads
-  std::uint64_t delivered_offset = 0;  // its place in the delivered stream
-  std::uint64_t raw_offset = 0;        // and in the file
-};
 
 // The first line start at or after byte `from` of the file open on `fd`, read
 // with pread(2) so that the descriptor's offset does not move. None when no
@@ -40,10 +34,12 @@ class SecondHalfReader {
 
   // Starts the helper on a descriptor of its own for the file `name`, when
   // the file that `main_fd` reads is at least `options.min_size` bytes long
-  // and the name still leads to that same file. The helper writes only the
-  // rows from its first sample on.
+  // and the name still leads to that same file. The helper takes the place
+  // `known` when the file is still at its version, else it looks for one.
+  // It writes only the rows from its first sample on.
   void start(std::string_view name, int main_fd, const SplitOptions& options,
-             std::int64_t sample_count, std::int64_t channel_count, SampleTable& table);
+             std::int64_t sample_count, std::int64_t channel_count, SampleTable& table,
+             const std::optional<KnownSplit>& known = std::nullopt);
 
   // For the main thread, before it reads on to sample `reach` without
   // asking again: the number of the sample the helper reads first, or 0 (not
@@ -68,8 +64,8 @@ class SecondHalfReader {
   std::int64_t first_row_written() const { return first_row_written_; }
 
  private:
-  void run(int fd, std::uint64_t file_size, std::int64_t sample_count, std::int64_t channel_count,
-           SampleTable& table);
+  void run(int fd, const std::optional<SplitPoint>& known_place, std::uint64_t file_size,
+           std::int64_t sample_count, std::int64_t channel_count, SampleTable& table);
 
   HelperThread thread_;
   // Whether the helper has looked for its place yet, for wait_for_place.

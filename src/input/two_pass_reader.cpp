@@ -39,7 +39,12 @@ FirstPass count_lines(std::string_view input_name, const SplitOptions& split) {
     helper.start(input_name, file.fd, split);
     result.line_count = 1 + count_remaining_lines(file, helper.main_stop());
     const std::int64_t rest = helper.lines_from(delivered_offset(file));
-    result.line_count += rest >= 0 ? rest : count_remaining_lines(file);
+    if (rest >= 0) {
+      result.line_count += rest;
+      result.split = helper.place();
+    } else {
+      result.line_count += count_remaining_lines(file);
+    }
   }
   check(close_file(file), kFirstCloseLine);
   return result;
@@ -84,12 +89,12 @@ RuntimeErrorCode allocate_sample_table(SampleTable& table, std::int64_t sample_c
 }
 
 std::int64_t read_samples(std::string_view input_name, std::int64_t sample_count,
-                          std::int64_t channel_count, SampleTable& table,
-                          const SplitOptions& split) {
+                          std::int64_t channel_count, SampleTable& table, const SplitOptions& split,
+                          const std::optional<KnownSplit>& known) {
   InputFile file;
   check(open_for_input(file, input_name, kInputFileNumber), kSecondOpenLine);
   SecondHalfReader helper;
-  helper.start(input_name, file.fd, split, sample_count, channel_count, table);
+  helper.start(input_name, file.fd, split, sample_count, channel_count, table, known);
   NumericReader reader;
   std::int64_t samples = 0;
   std::int64_t reach = 0;

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "input/split_point.h"
 #include "runtime/arrays.h"
 #include "runtime/runtime_error.h"
 
@@ -24,6 +26,8 @@ struct SampleTable {
 struct FirstPass {
   std::int64_t line_count = 0;
   std::string first_line;
+  // Where a helper thread took over the counting, for the second pass.
+  std::optional<KnownSplit> split;
 };
 
 // When the passes share their work with a helper thread.
@@ -56,10 +60,12 @@ RuntimeErrorCode allocate_sample_table(SampleTable& table, std::int64_t sample_c
 // Opens the input file again (aborts at report line 41), reads samples until
 // S are read or the file ends before a sample begins, closes it (line 51), and
 // returns the number of samples read. A large file has its second half read
-// by a helper thread (see `split`), with the same result. Does not allocate
-// per line or field.
+// by a helper thread (see `split`), with the same result; it starts at
+// `known` when the file has not changed since that was found. Does not
+// allocate per line or field.
 std::int64_t read_samples(std::string_view input_name, std::int64_t sample_count,
                           std::int64_t channel_count, SampleTable& table,
-                          const SplitOptions& split = {});
+                          const SplitOptions& split = {},
+                          const std::optional<KnownSplit>& known = std::nullopt);
 
 }  // namespace tarvel

@@ -11,6 +11,7 @@
 // pass, bytes 2 and 3 seed the order of the reads, the rest is the file.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -124,7 +125,8 @@ void scan_with_schedule(const std::string& path, const std::string& delivered,
 }
 
 void check_second_pass(const std::string& path, const std::string& delivered,
-                       std::int64_t channel_count, const SplitOptions& split) {
+                       std::int64_t channel_count, const SplitOptions& split,
+                       const std::optional<KnownSplit>& known = std::nullopt) {
   const std::int64_t sample_count = static_cast<std::int64_t>(reference_lines(delivered).size());
   if (sample_count == 0) return;
   SampleTable table;
@@ -132,7 +134,7 @@ void check_second_pass(const std::string& path, const std::string& delivered,
     fail("allocate_sample_table(%lld, %lld) failed", static_cast<long long>(sample_count),
          static_cast<long long>(channel_count));
   }
-  const std::int64_t read = read_samples(path, sample_count, channel_count, table, split);
+  const std::int64_t read = read_samples(path, sample_count, channel_count, table, split, known);
   const ReferenceSamples want = reference_read_samples(delivered, sample_count, channel_count);
   if (read != want.read) {
     fail("read_samples read %lld of %lld samples, expected %lld", static_cast<long long>(read),
@@ -172,10 +174,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   scan_with_schedule(
       memory_file.path(), delivered, pick_buffer_size(input.control[0]),
       Schedule(static_cast<std::uint32_t>(input.control[2] << 8 | input.control[3])));
-  // Alone, and with a helper thread reading the second half.
-  check_second_pass(memory_file.path(), delivered, 1 + (input.control[1] & 3), SplitOptions{});
-  check_second_pass(memory_file.path(), delivered, 1 + (input.control[1] & 3),
-                    SplitOptions{0, true});
+  // Alone, and with a helper thread reading the second half, from a place
+  // of its own or from the one the first pass found.
+  const std::int64_t channels = 1 + (input.control[1] & 3);
+  check_second_pass(memory_file.path(), delivered, channels, SplitOptions{});
+  check_second_pass(memory_file.path(), delivered, channels, SplitOptions{0, true});
+  check_second_pass(memory_file.path(), delivered, channels, SplitOptions{0, true},
+                    count_lines(memory_file.path(), SplitOptions{0, true}).split);
   if (is_file_open(kInputFileNumber) || is_file_open(2)) fail("a file is left open");
   return 0;
 }

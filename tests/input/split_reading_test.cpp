@@ -116,11 +116,12 @@ struct Samples {
 };
 
 Samples read_with(const std::string& path, std::int64_t sample_count, std::int64_t channel_count,
-                  const SplitOptions& split) {
+                  const SplitOptions& split,
+                  const std::optional<KnownSplit>& known = std::nullopt) {
   SampleTable table;
   EXPECT_EQ(allocate_sample_table(table, sample_count, channel_count), kNoError);
   Samples samples;
-  samples.read = read_samples(path, sample_count, channel_count, table, split);
+  samples.read = read_samples(path, sample_count, channel_count, table, split, known);
   EXPECT_FALSE(is_file_open(kInputFileNumber));
   for (std::int64_t n = 1; n <= sample_count; ++n) {
     double t = table.t(n);
@@ -158,6 +159,11 @@ TEST(SplitReading, SameSamplesAsOneReadingFromTheStart) {
     const Samples shared = read_with(path, sample_count, channels, kAlwaysSplit);
     ASSERT_EQ(shared.read, alone.read) << visible(raw);
     ASSERT_EQ(shared.bits, alone.bits) << visible(raw);
+    // Starting at the place the first pass found, when it shared its count.
+    const FirstPass shared_pass = count_lines(path, kAlwaysSplit);
+    const Samples known = read_with(path, sample_count, channels, kAlwaysSplit, shared_pass.split);
+    ASSERT_EQ(known.read, alone.read) << visible(raw);
+    ASSERT_EQ(known.bits, alone.bits) << visible(raw);
     if (oddity == 0) ++regular_files;
   }
   EXPECT_GT(regular_files, 100);
@@ -198,6 +204,38 @@ TEST(SplitReading, HelperReadsTheSecondHalfOfARegularFile) {
                 std::bit_cast<float>(static_cast<std::uint32_t>(alone.bits[at + per_sample - 2])))
           << "sample " << n;
     }
+  }
+}
+
+// A place known from the first pass is taken while the file is at the same
+// version, and looked for again otherwise.
+TEST(SplitReading, HelperTakesAKnownPlaceOnlyInTheSameVersionOfTheFile) {
+  std::mt19937_64 random(13);
+  const std::string raw = random_sample_file(random, 1, 1000, 0);
+  TempFolder folder;
+  folder.write("data.txt", raw);
+  const std::string path = folder.file("data.txt");
+  const FirstPass pass = count_lines(path, kAlwaysSplit);
+  ASSERT_TRUE(pass.split.has_value());
+  const std::optional<SplitPoint> middle = split_of(raw, raw.size() / 2);
+  ASSERT_TRUE(middle.has_value());
+  EXPECT_EQ(pass.split->place.first_sample, middle->first_sample);
+  // Another place, a quarter into the file: it shows which one is taken.
+  const std::optional<SplitPoint> quarter = split_of(raw, raw.size() / 4);
+  ASSERT_TRUE(quarter.has_value());
+
+  for (const bool same_version : {true, false}) {
+    KnownSplit known{*quarter, pass.split->version};
+    if (!same_version) ++known.version.modified_nanoseconds;
+    SampleTable table;
+    ASSERT_EQ(allocate_sample_table(table, 1000, 1), kNoError);
+    const int main_fd = ::open(path.c_str(), O_RDONLY);
+    ASSERT_GE(main_fd, 0);
+    SecondHalfReader helper;
+    helper.start(path, main_fd, kAlwaysSplit, 1000, 1, table, known);
+    EXPECT_EQ(helper.look(1), same_version ? quarter->first_sample : middle->first_sample);
+    EXPECT_EQ(helper.finish(), 1000);
+    ::close(main_fd);
   }
 }
 
