@@ -54,9 +54,10 @@ struct PlainField {
 inline constexpr std::uint64_t kIntegerPowersOfTen[9] = {1,      10,      100,      1000,     10000,
                                                          100000, 1000000, 10000000, 100000000};
 
-// The digits of a plain constant with fewer than eight digits before and
-// after the point, eight bytes at a time. False, moving nothing, for longer
-// digit runs.
+// The digits of a plain constant with fewer than eight digits before the
+// point, fewer than sixteen after it and at most nineteen in all, eight bytes
+// at a time: times are often written with more fraction digits than fit one
+// word. False, moving nothing, for longer digit runs.
 [[gnu::always_inline]] inline bool read_short_mantissa(const unsigned char*& p,
                                                        std::uint64_t& mantissa, int& exponent,
                                                        bool& any_digit, bool& float_mark) {
@@ -70,8 +71,14 @@ inline constexpr std::uint64_t kIntegerPowersOfTen[9] = {1,      10,      100,  
   if (*q == '.') {
     std::uint64_t fraction = 0;
     fraction_digits = leading_digits(q + 1, fraction);
-    if (fraction_digits == 8) return false;
     value = value * kIntegerPowersOfTen[fraction_digits] + fraction;
+    if (fraction_digits == 8) {
+      // Up to 19 digits in all fit 64 bits.
+      const int more_digits = leading_digits(q + 9, fraction);
+      if (more_digits == 8 || integer_digits + 8 + more_digits > 19) return false;
+      value = value * kIntegerPowersOfTen[more_digits] + fraction;
+      fraction_digits += more_digits;
+    }
     q += 1 + fraction_digits;
     float_mark = true;
   }

@@ -59,5 +59,49 @@ TEST(ReadPlainField, NeverLooksPastTheEndOfTheWindow) {
   }
 }
 
+// Fraction digits past one word are read in a second one, up to nineteen
+// digits in all; every such field reads as the general path reads it, and
+// leaves the window at the same place.
+TEST(ReadPlainField, LongFractionsReadAsTheGeneralPathReadsThem) {
+  const std::string fields[] = {
+      "0.12345678",
+      "0.123456789",
+      "12.34567891",
+      "0.0001041666667",
+      "2.083333333e-05",
+      "-20.83331250000000",
+      "1234567.123456789012",
+      "1234567.1234567890123",
+      "9999999.999999999999",
+      "0.000000000000001",
+      "0.1234567890123456",
+      "7.12345678901234567",
+      "1.00000000",
+      "99.999999999999999e-3",
+      "0.9999999999999999999",
+      "9999999.9999999999999",
+      "1844674.4073709552850",
+  };
+  for (const std::string& text : fields) {
+    const std::string raw = "x " + text + " 1\n" + std::string(300, ' ') + "\n";
+    double general_value = 0;
+    {
+      OpenedBytes input(raw);
+      NumericReader general;
+      ASSERT_EQ(begin_numeric_read(general, input.file()), kNoError);
+      read_general_double_field(general);
+      general_value = read_general_double_field(general);
+    }
+    OpenedBytes fast_input(raw);
+    NumericReader fast;
+    ASSERT_EQ(begin_numeric_read(fast, fast_input.file()), kNoError);
+    read_general_double_field(fast);
+    EXPECT_EQ(hex(read_double_field(fast)), hex(general_value)) << text;
+    EXPECT_EQ(read_double_field(fast), 1.0) << text;
+    EXPECT_EQ(read_single_field(fast), 0.0f) << text;
+    EXPECT_TRUE(at_end_of_file(fast_input.file())) << text;
+  }
+}
+
 }  // namespace
 }  // namespace tarvel
