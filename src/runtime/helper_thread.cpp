@@ -33,4 +33,12 @@ void HelperThread::join() {
   if (thread_.joinable()) thread_.join();
 }
 
+void run_in_two_parts(const std::function<void(int part)>& part) {
+  HelperThread helper;
+  const bool shared = helper.start([&part] { part(1); });
+  part(0);
+  if (!shared) part(1);
+  helper.join();
+}
+
 }  // namespace tarvel

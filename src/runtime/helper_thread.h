@@ -27,4 +27,9 @@ class HelperThread {
   std::thread thread_;
 };
 
+// Runs part(0) on the calling thread and part(1) on a helper thread at the
+// same time, or both in turn on the calling thread when no helper can be
+// had; returns when both are done. The parts must not write the same data.
+void run_in_two_parts(const std::function<void(int part)>& part);
+
 }  // namespace tarvel
