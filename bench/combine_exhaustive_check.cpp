@@ -303,6 +303,126 @@ void check_combining_kernel(SimdLevel level, std::int64_t cases, Tally& tally) {
   }
 }
 
+// One noise power step: the combined sample (yr, yi), the mean (ybr, ybi)
+// and the running noise power n0 >= 0.
+struct NoiseStep {
+  float yr, yi, ybr, ybi, n0;
+};
+
+// A float 2^e (1 + m 2^-bits) for m drawn from [-spread, spread].
+float near_power(Random& random, int e, int bits, int spread) {
+  const int m = random.below(2 * spread + 1) - spread;
+  return static_cast<float>(std::ldexp(1.0 + std::ldexp(static_cast<double>(m), -bits), e));
+}
+
+float negated_at_random(Random& random, float v) {
+  return (random.next() & 1) != 0 ? -v : v;
+}
+
+// The kinds of noise power steps: ordinary values, short significands, means
+// so small against the samples that the deviations are inexact in double,
+// three built to put the extended result on the other side of a float
+// midpoint from the plain double one, tiny values whose noise power is
+// subnormal, huge ones that overflow, and special values.
+constexpr int kNoiseKinds = 9;
+
+NoiseStep noise_step(Random& random, int kind) {
+  NoiseStep c{};
+  const int k = 2 * random.below(5) - 4;  // an even exponent from -4 to 4
+  switch (kind) {
+    case 0:
+      c = {make_float(random, 24, -3, 3), make_float(random, 24, -3, 3),
+           make_float(random, 24, -8, 0), make_float(random, 24, -8, 0),
+           std::fabs(make_float(random, 24, -2, 8))};
+      break;
+    case 1:
+      c = {make_float(random, 13, -2, 2), make_float(random, 13, -2, 2),
+           make_float(random, 12, -4, 0), make_float(random, 12, -4, 0),
+           random.below(2) == 0 ? 0.0f : std::fabs(make_float(random, 13, -2, 4))};
+      break;
+    case 2:
+      c = {make_float(random, 24, -3, 3), make_float(random, 24, -3, 3),
+           make_float(random, 24, -80, -25), make_float(random, 24, -80, -25),
+           std::fabs(make_float(random, 24, -2, 6))};
+      break;
+    case 3: {
+      // yr has 13 bits, so its square may be a float midpoint, and ybr puts
+      // yr - ybr on, or within a few 64-bit units of, a double midpoint next
+      // to yr, where the two evaluations may round it apart; di2 is a residue
+      // 2^-54 to 2^-64 times the square.
+      const float a = make_float(random, 13, k / 2, k / 2);
+      const float shift = near_power(random, k / 2 - 53, 13, 8);
+      const float root = std::ldexp(1.0f, k / 2 - 27 - random.below(6));
+      c = {a, negated_at_random(random, root), negated_at_random(random, shift), 0,
+           random.below(4) == 0 ? std::fabs(make_float(random, 13, k, k)) : 0.0f};
+      break;
+    }
+    case 4: {
+      // n0 + di2 is a float midpoint, and dr2, a 48-bit square close to half
+      // a double unit of n0, puts dr2 + n0 on, or next to, a double midpoint.
+      const float n0 = std::fabs(make_float(random, 24, k, k));
+      const double root = std::sqrt(std::ldexp(1.0, k - 53)) *
+                          (1 + std::ldexp(static_cast<double>(random.below(129) - 64), -18));
+      const auto high = static_cast<float>(root);
+      const auto low = static_cast<float>(root - high);
+      const float sign = (random.next() & 1) != 0 ? -1.0f : 1.0f;
+      c = {sign * high, std::ldexp(1.0f, (k - 24) / 2), -sign * low, 0, n0};
+      break;
+    }
+    case 5: {
+      // n0 + di2 is a float midpoint and dr2 a small whole number of double
+      // units of it, some within the test's margin and some beyond; ybr at
+      // times makes the deviation inexact, next to a double midpoint.
+      const float n0 = std::fabs(make_float(random, 24, k, k));
+      const float dr = std::ldexp(static_cast<float>(1 + random.below(64)), (k - 52) / 2);
+      const float shift =
+          random.below(2) == 0 ? 0.0f : near_power(random, std::ilogb(dr) - 53, 13, 8);
+      c = {dr, std::ldexp(1.0f, (k - 24) / 2), shift, 0, n0};
+      break;
+    }
+    case 6:
+      c = {make_float(random, 24, -75, -60), make_float(random, 24, -75, -60),
+           random.below(2) == 0 ? 0.0f : make_float(random, 24, -80, -60), 0,
+           random.below(2) == 0 ? 0.0f : std::fabs(make_float(random, 24, -149, -120))};
+      break;
+    case 7:
+      c = {make_float(random, 24, 60, 127), make_float(random, 24, 60, 127),
+           random.below(2) == 0 ? 0.0f : make_float(random, 24, 60, 127), 0,
+           std::fabs(make_float(random, 24, 100, 127))};
+      break;
+    default: {
+      float* parts[] = {&c.yr, &c.yi, &c.ybr, &c.ybi, &c.n0};
+      for (float* part : parts) {
+        *part = random.below(4) == 0 ? special(random) : make_float(random, 24, -3, 3);
+      }
+      c.n0 = std::fabs(c.n0);  // n0 >= 0, or NaN
+      break;
+    }
+  }
+  return c;
+}
+
+// The noise power step in double precision where its test accepts it, and in
+// extended precision where it does not, against the extended evaluation.
+void check_noise_power_steps(std::int64_t cases, Tally& tally) {
+  Random random(9);
+  for (std::int64_t i = 0; i < cases; ++i) {
+    const NoiseStep c = noise_step(random, static_cast<int>(i % kNoiseKinds));
+    const float extended =
+        tarvel::detail::noise_power_step_extended(c.yr, c.yi, c.ybr, c.ybi, c.n0);
+    float in_double = 0;
+    if (!tarvel::detail::noise_power_step_in_double(c.yr, c.yi, c.ybr, c.ybi, c.n0, in_double)) {
+      ++tally.fallbacks;
+    }
+    const double dr = static_cast<double>(c.yr) - c.ybr;
+    const double di = static_cast<double>(c.yi) - c.ybi;
+    tally.plain_wrong += !same(static_cast<float>(di * di + (dr * dr + c.n0)), extended);
+    const float fast = tarvel::detail::noise_power_step(c.yr, c.yi, c.ybr, c.ybi, c.n0);
+    if (!same(fast, extended)) report_mismatch(tally, "n0", fast, extended);
+  }
+  tally.cases = cases;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -319,8 +439,12 @@ int main(int argc, char** argv) {
   minus.print();
   plus.print();
 
-  std::int64_t mismatches =
-      difference.mismatches + sum.mismatches + minus.mismatches + plus.mismatches;
+  Tally noise{"noise power step, scalar"};
+  check_noise_power_steps(cases, noise);
+  noise.print();
+
+  std::int64_t mismatches = difference.mismatches + sum.mismatches + minus.mismatches +
+                            plus.mismatches + noise.mismatches;
   for (SimdLevel level : {SimdLevel::kSse2, SimdLevel::kAvx2}) {
     if (!tarvel::detail::simd_level_supported(level)) continue;
     const bool avx2 = level == SimdLevel::kAvx2;

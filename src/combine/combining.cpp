@@ -2,6 +2,7 @@
 
 #include "combine/combining_kernel.h"
 #include "combine/decibels.h"
+#include "combine/extended_in_double.h"
 
 namespace tarvel {
 
@@ -93,15 +94,12 @@ CombinedStatistics compute_combined_statistics(const Array1<float>& yr, const Ar
   const float pc = static_cast<float>(Ext{ybr} * Ext{ybr} + Ext{ybi} * Ext{ybi});
 
   // The deviations, their squares and the partial sum t are held in double
-  // precision; the running noise power itself is single.
+  // precision; the running noise power itself is single. Each step is
+  // evaluated in double where that provably gives the extended result
+  // (extended_in_double.h).
   float n0 = 0;
   for (std::int64_t n = 1; n <= samples; ++n) {
-    const double dr = static_cast<double>(Ext{yr(n)} - Ext{ybr});
-    const double dr2 = dr * dr;  // the correctly rounded double square
-    const double t = static_cast<double>(Ext{dr2} + Ext{n0});
-    const double di = static_cast<double>(Ext{yi(n)} - Ext{ybi});
-    const double di2 = di * di;
-    n0 = static_cast<float>(Ext{di2} + Ext{t});
+    n0 = detail::noise_power_step(yr(n), yi(n), ybr, ybi, n0);
   }
   n0 = static_cast<float>(Ext{n0} / s);
 

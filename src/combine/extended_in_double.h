@@ -168,4 +168,85 @@ inline bool combine_sample_in_double(const float* xr, const float* xi, const flo
   return true;
 }
 
+// One step of the noise power, from a combined sample (yr, yi), the mean
+// (ybr, ybi) and the running noise power n0 >= 0, all floats:
+//   dr = round53(round64(yr - ybr)),  t = round53(round64(dr·dr + n0)),
+//   di = round53(round64(yi - ybi)),  n0 <- round24(round64(di·di + t)),
+// the squares dr2 and di2 being double products in both evaluations. In
+// double every operation is rounded once, to double, which now and then gives
+// another dr, t or di, and h in place of y = round64(di2 + t), the value the
+// extended evaluation rounds to float. Rather than match every intermediate,
+// the test bounds |y - h| and checks that no float midpoint lies that close
+// to h.
+//
+// Let u = 2^-53; values of the extended evaluation are marked x. A non-zero
+// float is at least 2^-149 and below 2^128 in size, so every non-zero value
+// here lies between 2^-298 and 2^261: nothing underflows or overflows, a
+// rounding to double is off by at most u times its result or its exact value,
+// and one to 64 bits by at most 2^-64 times either. All but the deviations
+// are >= 0, and rounding is monotone, so dr2 <= t and di2, t <= h.
+//  - The doubles next below and next above the exact deviation are 64-bit
+//    numbers, so round64 keeps it between them: dr and dr_x are equal or
+//    adjacent doubles, |dr_x - dr| <= 2u |dr|. Squared and rounded once,
+//    |dr2_x - dr2| <= 7u dr2; likewise |di2_x - di2| <= 7u di2.
+//  - t = (dr2 + n0)(1 + a), t_x = (dr2_x + n0)(1 + b) with |a| <= u and
+//    |b| <= u + 2^-64 + 2^-117, so |t_x - t| <= 7u dr2 (1 + |b|) +
+//    (dr2 + n0) |b - a| < 10u t.
+//  - h = (di2 + t)(1 + c), y = (di2_x + t_x)(1 + d) with |c| <= u and
+//    |d| <= 2^-64, so |y - h| <= 7u di2 + 10u t + 2u (di2 + t) < 13u h.
+// Let B = 2^E <= h < 2^(E+1): |y - h| < 26u B < 2^-48 B. Let r = float(h);
+// Sterbenz's lemma makes h - r exact. From 2^E to 2^(E+1) the floats lie
+// 2^(E-23) apart (farther below 2^-126), so every float midpoint at or above
+// 2^E is at least 2^(E-24) - |h - r| from h, and the one just below 2^E,
+// half a smaller gap below it, is at least 2^(E-25) away. So the test
+//   |h - r| <= (2^-24 - 2^-46) B,
+// exact as written, keeps every midpoint at least 2^-46 B from h, over four
+// times |y - h|: y rounds to the same float r. The largest floats are no
+// exception, as the value from which a float overflows is such a midpoint.
+// About 2^-22 of the steps with h >= 2^-126 fail the test, and most of those
+// below, where the test stays as strict though the floats lie farther apart;
+// they are evaluated in extended precision instead.
+//
+// h = 0 passes (B = 0); it needs di2 = t = 0, so dr2 = n0 = 0 and both
+// deviations are exact zeros, on which both formats perform the same
+// operations with the same signs. A finite h whose float overflows fails
+// (|h - r| is infinite), as does an infinite or NaN h, which any infinite or
+// NaN operand leads to (h - r is NaN): every infinity and NaN, bits included,
+// comes from the extended evaluation.
+
+inline constexpr double kNoisePowerRoundingScale = 0x1p-24 - 0x1p-46;
+
+// The step in extended precision, as written.
+[[gnu::noinline, gnu::cold]] inline float noise_power_step_extended(float yr, float yi, float ybr,
+                                                                    float ybi, float n0) {
+  const double dr = static_cast<double>(Ext{yr} - Ext{ybr});
+  const double dr2 = dr * dr;
+  const double t = static_cast<double>(Ext{dr2} + Ext{n0});
+  const double di = static_cast<double>(Ext{yi} - Ext{ybi});
+  const double di2 = di * di;
+  return static_cast<float>(Ext{di2} + Ext{t});
+}
+
+// The step in double precision; returns false, leaving `next` unspecified,
+// when the result might differ from the extended evaluation's.
+inline bool noise_power_step_in_double(float yr, float yi, float ybr, float ybi, float n0,
+                                       float& next) {
+  const double dr = static_cast<double>(yr) - ybr;
+  const double t = dr * dr + n0;
+  const double di = static_cast<double>(yi) - ybi;
+  const double h = di * di + t;
+  next = static_cast<float>(h);
+  const double binade = std::bit_cast<double>(std::bit_cast<std::uint64_t>(h) & kExponentBits);
+  return std::fabs(h - next) <= binade * kNoisePowerRoundingScale;
+}
+
+// The next running noise power (n0 >= 0), bit for bit as the extended
+// evaluation gives it.
+inline float noise_power_step(float yr, float yi, float ybr, float ybi, float n0) {
+  float next;
+  return noise_power_step_in_double(yr, yi, ybr, ybi, n0, next)
+             ? next
+             : noise_power_step_extended(yr, yi, ybr, ybi, n0);
+}
+
 }  // namespace tarvel::detail

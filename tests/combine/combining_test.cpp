@@ -2,13 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <limits>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "combine/channel_statistics.h"
@@ -381,6 +384,170 @@ TEST(Combining, CombinedStatisticsMatchTheExtendedReference) {
       EXPECT_TRUE(same_float(c.snr, e.snr));
     }
   }
+}
+
+// Every result against the extended reference, bit for bit.
+::testing::AssertionResult same_as_reference(const std::vector<float>& yr,
+                                             const std::vector<float>& yi) {
+  const CombinedStatistics c = compute_combined_statistics(make_array(yr), make_array(yi));
+  const CombinedStatistics e =
+      reference::compute_combined_statistics(make_array(yr), make_array(yi));
+  const std::pair<float, float> fields[] = {{c.mean_re, e.mean_re},
+                                            {c.mean_im, e.mean_im},
+                                            {c.power, e.power},
+                                            {c.noise_power, e.noise_power},
+                                            {c.snr, e.snr}};
+  const char* const names[] = {"mean_re", "mean_im", "power", "noise_power", "snr"};
+  for (std::size_t i = 0; i < std::size(fields); ++i) {
+    if (::testing::AssertionResult same = same_float(fields[i].first, fields[i].second); !same) {
+      return same << " (" << names[i] << ")";
+    }
+  }
+  return ::testing::AssertionSuccess();
+}
+
+// The noise power the fast code would give without its test: every step in
+// plain double precision about the reference's mean, rounded to float after
+// each sample, then divided by S as the code does.
+float plain_double_noise_power(const std::vector<float>& yr, const std::vector<float>& yi) {
+  const CombinedStatistics e =
+      reference::compute_combined_statistics(make_array(yr), make_array(yi));
+  float n0 = 0;
+  for (std::size_t n = 0; n < yr.size(); ++n) {
+    const double dr = static_cast<double>(yr[n]) - e.mean_re;
+    const double di = static_cast<double>(yi[n]) - e.mean_im;
+    n0 = static_cast<float>(di * di + (dr * dr + n0));
+  }
+  return static_cast<float>(static_cast<long double>(n0) / static_cast<long double>(yr.size()));
+}
+
+bool plain_double_is_wrong(const std::vector<float>& yr, const std::vector<float>& yi) {
+  const CombinedStatistics e =
+      reference::compute_combined_statistics(make_array(yr), make_array(yi));
+  return !static_cast<bool>(same_float(plain_double_noise_power(yr, yi), e.noise_power));
+}
+
+struct HardRow {
+  const char* name;
+  std::vector<float> yr;
+  std::vector<float> yi;
+  bool plain_double_wrong;  // whether the noise power needs the extended steps
+};
+
+// Cases where the noise power steps in double precision meet the extended
+// ones' rounding: the fast code must give the reference's bits on each.
+TEST(Combining, CombinedStatisticsMatchTheReferenceOnHardCases) {
+  const float a = 1 + 0x1p-12f;
+  const float tiny_mean = 0x1.0008p-53f;  // 2^-53 + 2^-66
+  const float root = 0x1.6a09e8p-26f;     // just above the square root of 2^-51
+  const HardRow rows[] = {
+      // The mean 2^-53 + 2^-66 puts a - mean just below a double midpoint,
+      // which the two formats round apart; a^2 is a float midpoint, and the
+      // residue di2 = 2^-62 lifts only the extended square above it.
+      {"deviations rounded apart at a double midpoint",
+       {a, -a, 3 * tiny_mean},
+       {0x1p-31f, -0x1p-31f, 0},
+       true},
+      // N0 = 4 after two samples. The third adds dr2 just over 2^-51, half a
+      // double unit of 4: double rounds 4 + dr2 up, extended onto the
+      // midpoint and then to 4 (even); di2 = 2^-22 makes 4 + 2^-22 a float
+      // midpoint.
+      {"partial sums rounded apart at a double midpoint",
+       {1, -1, root, -root},
+       {1, -1, 0x1p-11f, -0x1p-11f},
+       true},
+      // Means 2^-59 and 2^-53 + 2^-66: deviations inexact in double.
+      {"tiny mean next to large samples",
+       {1 + 0x1p-23f, -(1 + 0x1p-23f), 0x1.8p-58f},
+       {-3, 3, 0},
+       false},
+      {"tiny mean and short significands",
+       {1.5f, -1.5f, 1.25f, -1.25f, 5 * 0x1.0008p-53f},
+       {0x1p-30f, -0x1p-30f, 0, 0, 0},
+       false},
+      {"noise power at float midpoints",
+       {1, 0x1p-12f, -(1 + 0x1p-12f)},
+       {0x1p-12f, 0, -0x1p-12f},
+       false},
+      {"huge samples whose noise power overflows", {3e38f, -3e38f}, {0, 0}, false},
+      {"huge samples in range", {1e19f, -1e19f}, {-1e19f, 1e19f}, false},
+      // N0 reaches the largest float after three samples, and the fourth
+      // adds 2^103, which puts it on the value from which floats overflow.
+      {"noise power at the overflow threshold",
+       {0x1p63f, -0x1p63f, 0x1p52f, 0x1p51f, -0x1.8p52f},
+       {0x1.fffffcp62f, -0x1.fffffcp62f, 0, 0x1p51f, -0x1p51f},
+       false},
+      {"an infinite sample", {kInf, 1}, {0, 0}, false},
+      {"infinite samples of both signs", {kInf, -kInf}, {1, 1}, false},
+      {"a NaN sample", {1, 2}, {kNaN, 0}, false},
+      {"subnormal samples", {0x1p-149f, -0x1p-149f, 0x1p-140f}, {0x1p-148f, 0, -0x1p-148f}, false},
+      {"subnormal noise power", {0x1.8p-70f, -0x1.8p-70f, 0x1.8p-75f}, {0x1p-72f, 0, 0}, false},
+      {"zeros of both signs", {-0.0f, -0.0f, 0}, {0, -0.0f, -0.0f}, false},
+  };
+  for (const HardRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_TRUE(same_as_reference(row.yr, row.yi));
+    EXPECT_EQ(plain_double_is_wrong(row.yr, row.yi), row.plain_double_wrong);
+  }
+}
+
+// Random vectors, many of them hard, against the extended reference.
+TEST(Combining, CombinedStatisticsMatchTheReferenceOnRandomVectors) {
+  std::mt19937_64 random(53);
+  const testing::ValueRange ranges[] = {
+      {"ordinary", 24, -3, 3},       {"13-bit significands", 13, -2, 2},
+      {"subnormal", 24, -149, -127}, {"tiny, subnormal noise power", 24, -75, -60},
+      {"huge", 24, 100, 127},
+  };
+  constexpr int kVectors = 4000;
+  int plain_double_wrong = 0;
+  for (int v = 0; v < kVectors; ++v) {
+    const int variant = v % 8;
+    std::uniform_int_distribution<int> length(1, 40);
+    const int samples = length(random);
+    std::vector<float> yr;
+    std::vector<float> yi;
+    if (variant < 5) {
+      for (int n = 0; n < samples; ++n) {
+        yr.push_back(testing::random_float(random, ranges[variant]));
+        yi.push_back(testing::random_float(random, ranges[variant]));
+      }
+    } else if (variant == 5) {
+      for (int n = 0; n < samples; ++n) {
+        yr.push_back(testing::random_special(random));
+        yi.push_back(testing::random_float(random, ranges[0]));
+        if ((random() & 3) == 0) std::swap(yr.back(), yi.back());
+      }
+    } else {
+      // Pairs y, -y with 13-bit significands, whose float sums stay exact,
+      // then one small value that makes the mean tiny: about half a double
+      // unit of the samples (variant 6), so that deviations fall on or next to
+      // double midpoints, or anywhere far below them (variant 7). The
+      // imaginary parts are pairs of residues whose squares lie far below the
+      // real ones'.
+      const int exponent = static_cast<int>(random() % 5) - 2;
+      const testing::ValueRange pair_range = {"", 13, exponent, exponent};
+      for (int n = 0; n + 1 < std::max(samples, 2); n += 2) {
+        const float y = testing::random_float(random, pair_range);
+        const float residue = std::ldexp(1.0f, exponent - 27 - static_cast<int>(random() % 8));
+        yr.insert(yr.end(), {y, -y});
+        yi.insert(yi.end(), {residue, -residue});
+      }
+      const auto count = static_cast<float>(yr.size() + 1);
+      const float mean =
+          variant == 6
+              ? std::ldexp(1 + static_cast<float>(static_cast<int>(random() % 17) - 8) * 0x1p-13f,
+                           exponent - 53)
+              : testing::random_float(random, {"", 12, exponent - 80, exponent - 30});
+      yr.push_back(mean * count);  // exact: count is small and mean short
+      yi.push_back(0);
+    }
+    SCOPED_TRACE("vector " + std::to_string(v) + ", variant " + std::to_string(variant));
+    ASSERT_TRUE(same_as_reference(yr, yi));
+    plain_double_wrong += plain_double_is_wrong(yr, yi);
+  }
+  // The vectors must include ones where double precision alone goes wrong.
+  EXPECT_GT(plain_double_wrong, kVectors / 100);
 }
 
 // Random samples: with one channel the combined signal is the channel itself;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <random>
@@ -171,6 +172,89 @@ TEST(ExtendedInDouble, TwoStepTestAcceptsAlmostAllOrdinaryValuesAndOnlyRightOnes
     ++accepted;
     ASSERT_TRUE(same_float(rounded, extended_two_steps(x, v, s, y, w)))
         << hex(x) << " " << hex(v) << " " << hex(s) << " " << hex(y) << " " << hex(w);
+  }
+  EXPECT_GT(accepted, kCases - kCases / 1000);
+}
+
+struct NoiseStepRow {
+  const char* name;
+  float yr, yi, ybr, ybi, n0;
+  bool alike;                 // what the test must answer
+  bool plain_double_differs;  // whether float(h) without the test would be wrong
+};
+
+// The step with every operation rounded once to double, and no test.
+float plain_double_step(const NoiseStepRow& row) {
+  const double dr = static_cast<double>(row.yr) - row.ybr;
+  const double di = static_cast<double>(row.yi) - row.ybi;
+  return static_cast<float>(di * di + (dr * dr + row.n0));
+}
+
+TEST(ExtendedInDouble, NoisePowerStepRoundsAsTheExtendedOne) {
+  constexpr float kInfinity = std::numeric_limits<float>::infinity();
+  const NoiseStepRow rows[] = {
+      {"ordinary values", 1.25f, -0.5f, 0.125f, 0.25f, 3, true, false},
+      {"all zero", 0, 0, 0, 0, 0, true, false},
+      {"zeros of both signs", -0.0f, -0.0f, 0, -0.0f, -0.0f, true, false},
+      // 1 + 2^-12 - (2^-53 + 2^-66) lies just below a double midpoint: double
+      // rounds it down, extended onto the midpoint and then up to 1 + 2^-12,
+      // whose square is the float midpoint 1 + 2^-11 + 2^-24. The double
+      // square lies 2^-51 below it and di2 = 2^-62 lifts only the extended
+      // one above it.
+      {"deviations rounded apart, square at a float midpoint", 1 + 0x1p-12f, 0x1p-31f,
+       0x1.0008p-53f, 0, 0, false, true},
+      // dr2 lies just above 2^-51, half a double unit of n0 = 4: double
+      // rounds 4 + dr2 up, extended onto the midpoint and then to 4 (even),
+      // and di2 = 2^-22 makes 4 + 2^-22 a float midpoint.
+      {"partial sums rounded apart at a double midpoint", 0x1.6a09e8p-26f, 0x1p-11f, 0, 0, 4, false,
+       true},
+      {"at a float midpoint", 0x1p-12f, 0, 0, 0, 1, false, false},
+      {"a double unit past a float midpoint", 0x1p-12f, 0x1p-26f, 0, 0, 1, false, false},
+      {"just past the margin", 0x1p-12f, 0x1p-22f, 0, 0, 1, true, false},
+      {"deviation inexact in double", 1 + 0x1p-23f, -3, 0x1.000002p-40f, 0, 2, true, false},
+      {"overflow", 3e38f, 0, -3e38f, 0, 0, false, false},
+      {"at the overflow threshold", 0x1p51f, 0x1p51f, 0, 0, 0x1.fffffep127f, false, false},
+      {"next to the largest float", 0x1p40f, 0, 0, 0, 0x1.fffffep127f, true, false},
+      {"an infinite sample", kInfinity, 1, 0, 0, 0, false, false},
+      {"a NaN mean", 1, 1, 0, std::numeric_limits<float>::quiet_NaN(), 0, false, false},
+      {"an infinite noise power", 1, 1, 0, 0, kInfinity, false, false},
+      {"a subnormal float", 0x1p-70f, 0, 0, 0, 0, true, false},
+      {"between subnormal floats", 0x1.8p-75f, 0, 0, 0, 0, false, false},
+  };
+  for (const NoiseStepRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    const float extended = noise_power_step_extended(row.yr, row.yi, row.ybr, row.ybi, row.n0);
+    float next = 0;
+    const bool alike = noise_power_step_in_double(row.yr, row.yi, row.ybr, row.ybi, row.n0, next);
+    EXPECT_EQ(alike, row.alike);
+    if (alike) {
+      EXPECT_TRUE(same_float(next, extended));
+    }
+    EXPECT_TRUE(same_float(noise_power_step(row.yr, row.yi, row.ybr, row.ybi, row.n0), extended));
+    EXPECT_EQ(!static_cast<bool>(same_float(plain_double_step(row), extended)),
+              row.plain_double_differs)
+        << "plain double " << hex(plain_double_step(row)) << ", extended " << hex(extended);
+  }
+}
+
+TEST(ExtendedInDouble, NoisePowerTestAcceptsAlmostAllOrdinaryStepsAndOnlyRightOnes) {
+  std::mt19937_64 random(43);
+  const testing::ValueRange samples = {"", 24, -4, 4};
+  const testing::ValueRange means = {"", 24, -40, 0};
+  const testing::ValueRange noise = {"", 24, -2, 10};
+  int accepted = 0;
+  constexpr int kCases = 100000;
+  for (int i = 0; i < kCases; ++i) {
+    const float yr = testing::random_float(random, samples);
+    const float yi = testing::random_float(random, samples);
+    const float ybr = testing::random_float(random, means);
+    const float ybi = testing::random_float(random, means);
+    const float n0 = std::fabs(testing::random_float(random, noise));
+    float next = 0;
+    if (!noise_power_step_in_double(yr, yi, ybr, ybi, n0, next)) continue;
+    ++accepted;
+    ASSERT_TRUE(same_float(next, noise_power_step_extended(yr, yi, ybr, ybi, n0)))
+        << hex(yr) << " " << hex(yi) << " " << hex(ybr) << " " << hex(ybi) << " " << hex(n0);
   }
   EXPECT_GT(accepted, kCases - kCases / 1000);
 }
