@@ -3,12 +3,16 @@
 #include "combine/combining_kernel.h"
 #include "combine/decibels.h"
 #include "combine/extended_in_double.h"
+#include "runtime/helper_thread.h"
 
 namespace tarvel {
 
 // Every operand below is widened to long double, so each formula is evaluated
 // in the x87 extended format; the cast on storing is its one rounding.
 using Ext = long double;
+
+// Below this many products a second thread costs more than it saves.
+constexpr std::int64_t kMinSharedProducts = std::int64_t{1} << 16;
 
 void compute_optimum_weights(const ComplexVector& m, const ComplexMatrix& B, ComplexVector& w) {
   const std::int64_t channels = m.re.size();
@@ -68,9 +72,28 @@ void combine_signal(const Array2<float>& xr, const Array2<float>& xi, const Comp
 
 void combine_signal(const Array2<float>& xr, const Array2<float>& xi, const ComplexVector& v,
                     Array1<float>& yr, Array1<float>& yi, detail::SimdLevel level) {
-  // The weights are applied as they are, not conjugated.
-  detail::combine_samples(level, xr.row(1), xi.row(1), xr.rows(), xr.columns(), v.re.data(),
-                          v.im.data(), yr.data(), yi.data());
+  // The weights are applied as they are, not conjugated. Each combined
+  // sample depends on its own row alone, so a large signal is combined in two
+  // halves at once.
+  const std::int64_t samples = xr.rows();
+  const std::int64_t channels = xr.columns();
+  const auto combine_rows = [&](std::int64_t first, std::int64_t count) {
+    detail::combine_samples(level, xr.row(1) + first * channels, xi.row(1) + first * channels,
+                            count, channels, v.re.data(), v.im.data(), yr.data() + first,
+                            yi.data() + first);
+  };
+  if (samples * channels < kMinSharedProducts) {
+    combine_rows(0, samples);
+    return;
+  }
+  const std::int64_t half = samples / 2;
+  run_in_two_parts([&](int part) {
+    if (part == 0) {
+      combine_rows(0, half);
+    } else {
+      combine_rows(half, samples - half);
+    }
+  });
 }
 
 CombinedStatistics compute_combined_statistics(const Array1<float>& yr, const Array1<float>& yi) {

@@ -8,6 +8,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "combine/combine_test_support.h"
@@ -82,6 +83,21 @@ TEST(CombiningKernel, RandomSamplesOfSeveralMagnitudes) {
         expect_as_reference(rows, random_values(random, range, channels), range.name);
       }
     }
+  }
+}
+
+// Large signals are combined in two halves at once; every sample, the ones
+// at the seam included, is the reference's.
+TEST(CombiningKernel, LargeSignalsCombinedInHalves) {
+  std::mt19937_64 random(37);
+  const ValueRange range = {"", 24, -2, 2};
+  for (const auto& [channels, samples] :
+       {std::pair<std::int64_t, std::int64_t>{1, 70001}, {4, 20001}, {16, 4097}}) {
+    SampleRows rows;
+    for (std::int64_t n = 0; n < samples; ++n) {
+      rows.push_back(random_values(random, range, channels));
+    }
+    expect_as_reference(rows, random_values(random, range, channels), "two halves");
   }
 }
 
