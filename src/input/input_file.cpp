@@ -73,6 +73,9 @@ void reset(InputFile& file) {
   file.next = nullptr;
   file.end = nullptr;
   file.window_offset = 0;
+  file.raw_offset = 0;
+  file.raw_mark = kNoMark;
+  file.marked_offset = kNoMark;
   file.cr_held_back = false;
   file.source_exhausted = true;
   file.data_ended = true;
@@ -180,12 +183,18 @@ bool refill(InputFile& file) {
       file.data_ended = true;
       return false;
     }
+    // The last byte delivered so far, for a mark at the very start of the
+    // chunk.
+    const int previous_byte = file.end != buffer ? file.end[-1] : kNoByte;
     std::size_t size = 0;
     if (file.cr_held_back) {
       buffer[size++] = kCarriageReturn;
       file.cr_held_back = false;
     }
+    const std::size_t raw_start = size;
+    const std::uint64_t chunk_offset = file.raw_offset;
     const std::size_t got = read_chunk(file.fd, buffer + size, file.capacity - size);
+    file.raw_offset += got;
     if (got == 0) file.source_exhausted = true;
     // Ctrl-Z ends the data: it and everything after it are never delivered.
     if (const void* mark = std::memchr(buffer + size, kEndOfDataMark, got)) {
@@ -194,9 +203,32 @@ bool refill(InputFile& file) {
     } else {
       size += got;
     }
-    size = translate_line_ends(buffer, size, !file.source_exhausted, file.cr_held_back);
+    const std::uint64_t delivered_before =
+        file.window_offset + static_cast<std::uint64_t>(file.end - buffer);
+    if (file.raw_mark >= chunk_offset && file.raw_mark - chunk_offset <= size - raw_start &&
+        file.raw_mark - chunk_offset < got) {
+      // The mark lies in this chunk's data: the bytes before it, which end in
+      // an LF, are translated apart from the rest, so the mark's delivered
+      // offset is their translated size. No CR LF pair spans the mark.
+      const std::size_t at = raw_start + static_cast<std::size_t>(file.raw_mark - chunk_offset);
+      const int before_mark = at > 0 ? buffer[at - 1] : previous_byte;
+      if (before_mark == kLineFeed) {
+        bool held_back = false;
+        const std::size_t head = translate_line_ends(buffer, at, true, held_back);
+        const std::size_t tail =
+            translate_line_ends(buffer + at, size - at, !file.source_exhausted, file.cr_held_back);
+        std::memmove(buffer + head, buffer + at, tail);
+        size = head + tail;
+        file.marked_offset = delivered_before + head;
+      } else {
+        size = translate_line_ends(buffer, size, !file.source_exhausted, file.cr_held_back);
+      }
+      file.raw_mark = kNoMark;
+    } else {
+      size = translate_line_ends(buffer, size, !file.source_exhausted, file.cr_held_back);
+    }
     if (size > 0) {
-      file.window_offset += static_cast<std::uint64_t>(file.end - buffer);
+      file.window_offset = delivered_before;
       file.next = buffer;
       file.end = buffer + size;
       return true;

@@ -26,6 +26,9 @@ inline constexpr unsigned char kLineFeed = 0x0A;
 inline constexpr unsigned char kCarriageReturn = 0x0D;
 inline constexpr unsigned char kEndOfDataMark = 0x1A;  // Ctrl-Z
 
+// No place: the value of raw_mark and marked_offset when there is none.
+inline constexpr std::uint64_t kNoMark = ~std::uint64_t{0};
+
 // The value a byte request yields when no byte is left.
 inline constexpr int kNoByte = -1;
 
@@ -49,6 +52,14 @@ struct InputFile {
   const unsigned char* end = nullptr;
   // How many bytes were delivered before the window's first one.
   std::uint64_t window_offset = 0;
+  // How many bytes of the file the reads have taken so far.
+  std::uint64_t raw_offset = 0;
+  // A place in the file just after an LF, not read yet, whose offset in the
+  // delivered stream is wanted: once a refill has delivered the bytes before
+  // it, `marked_offset` holds that offset (it stays kNoMark when the data ends
+  // before, or the byte before it is no LF after all).
+  std::uint64_t raw_mark = kNoMark;
+  std::uint64_t marked_offset = kNoMark;
   // A CR that was the last byte of a chunk waits here for the first byte of
   // the next one, which decides whether it is half of a CR LF pair.
   bool cr_held_back = false;

@@ -120,8 +120,8 @@ std::int64_t count_remaining_lines(InputFile& file, const std::atomic<std::uint6
   std::int64_t count = 0;
   for (;;) {
     // Here the window starts at a line start.
-    const std::uint64_t stop_offset =
-        stop != nullptr ? stop->load(std::memory_order_acquire) : kNoStop;
+    const std::uint64_t stop_offset = std::min(
+        stop != nullptr ? stop->load(std::memory_order_acquire) : kNoStop, file.marked_offset);
     const std::uint64_t offset = delivered_offset(file);
     if (offset >= stop_offset) return count;
     if (file.next == file.end) {

@@ -27,11 +27,11 @@ void read_line(InputFile& file, std::string& line);
 void skip_line(InputFile& file);
 
 // Skips every line left in `file` and returns how many there were: the
-// number of skip_line calls made while at_end_of_file is false. With `stop`,
-// returns early at the first line start whose delivered offset is at least
-// the one `stop` holds, which another thread may lower at any time (it is
-// read again at least once per buffer of input). Never fails; never
-// allocates.
+// number of skip_line calls made while at_end_of_file is false. Returns
+// early at the first line start whose delivered offset is at least the
+// file's marked offset, or the one `stop` holds, which another thread may
+// lower at any time (it is read again at least once per buffer of input).
+// Never fails; never allocates.
 std::int64_t count_remaining_lines(InputFile& file,
                                    const std::atomic<std::uint64_t>* stop = nullptr);
 

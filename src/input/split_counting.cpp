@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <optional>
 #include <string>
 
 #include "input/input_file.h"
@@ -30,11 +29,8 @@ void SecondHalfCounter::start(std::string_view name, int main_fd, const SplitOpt
   }
   const auto file_size = static_cast<std::uint64_t>(status.st_size);
   version_ = version_of(status);
-  if (!thread_.start([this, fd, file_size] { run(fd, file_size); })) {
-    ::close(fd);
-    return;
-  }
-  if (options.wait_for_place) place_sought_.wait(false, std::memory_order_acquire);
+  started_ = thread_.start([this, fd, file_size] { run(fd, file_size); });
+  if (!started_) ::close(fd);
 }
 
 void SecondHalfCounter::run(int fd, std::uint64_t file_size) {
@@ -49,14 +45,13 @@ void SecondHalfCounter::run(int fd, std::uint64_t file_size) {
         flag.notify_all();
       }
     } sought{place_sought_};
-    const std::optional<SplitPoint> split = find_split_point(fd, file_size / 2);
-    if (!split || ::lseek(fd, static_cast<off_t>(split->raw_offset), SEEK_SET) < 0) {
+    const std::optional<std::uint64_t> place = find_line_start_after(fd, file_size / 2);
+    if (!place || ::lseek(fd, static_cast<off_t>(*place), SEEK_SET) < 0) {
       ::close(fd);
       return;
     }
     if (open_detached_input(file, fd) != kNoError) return;
-    place_ = *split;
-    main_stop_.store(split->delivered_offset, std::memory_order_release);
+    raw_place_ = *place;
   }
   const std::int64_t lines = count_remaining_lines(file, &helper_stop_);
   // Stopped early, the count is short; but then it is not asked for.
@@ -64,8 +59,15 @@ void SecondHalfCounter::run(int fd, std::uint64_t file_size) {
   close_file(file);
 }
 
-std::int64_t SecondHalfCounter::lines_from(std::uint64_t offset) {
-  if (offset != main_stop_.load(std::memory_order_acquire)) {
+std::optional<std::uint64_t> SecondHalfCounter::raw_place() {
+  if (!started_) return std::nullopt;
+  place_sought_.wait(false, std::memory_order_acquire);
+  if (raw_place_ == kNoPlace) return std::nullopt;
+  return raw_place_;
+}
+
+std::int64_t SecondHalfCounter::lines_from_place(bool stopped_at_place) {
+  if (!stopped_at_place) {
     cancel();
     return -1;
   }

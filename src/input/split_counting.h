@@ -2,13 +2,15 @@
 // the first line start after the middle of the file and counts the lines from
 // there to the end, while the main thread counts the lines before it. Every
 // LF ends a line, so that place is a line start for the main thread too, and
-// the lines of the two parts add up to the lines of the whole; the main
-// thread only takes the helper's count when its own counting arrives at
-// exactly that place, and otherwise counts on by itself.
+// the lines of the two parts add up to the lines of the whole. The main
+// thread marks the place in its own reading, which finds where it lies in the
+// delivered stream as it passes; it takes the helper's count only when its
+// counting stops exactly there, and otherwise counts on by itself.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "input/split_point.h"
@@ -29,34 +31,35 @@ class SecondHalfCounter {
   // and the name still leads to that same file.
   void start(std::string_view name, int main_fd, const SplitOptions& options);
 
-  // Where the main thread's counting is to stop: the helper's place in the
-  // delivered stream once it is known, beyond any offset before that.
-  const std::atomic<std::uint64_t>* main_stop() const { return &main_stop_; }
+  // The helper's place in the file, the first line start after the middle:
+  // waits for the helper to find it (a short search), none when there is no
+  // helper or no such place.
+  std::optional<std::uint64_t> raw_place();
 
-  // For the main thread, once its counting has stopped at `offset`: the
-  // number of lines from there to the end when the helper counted exactly
-  // those, else -1 (the helper is stopped then).
-  std::int64_t lines_from(std::uint64_t offset);
+  // For the main thread, once its counting has stopped: when it stopped at
+  // the helper's place, the number of lines from there to the end, which the
+  // helper counted; else -1, and the helper is stopped.
+  std::int64_t lines_from_place(bool stopped_at_place);
 
   // Tells the helper to stop and waits for it.
   void cancel();
 
-  // After lines_from gave a count: the helper's place, and the version of
-  // the file it was found in.
-  KnownSplit place() const { return {place_, version_}; }
+  // The version of the file the helper opened.
+  const FileVersion& version() const { return version_; }
 
  private:
   void run(int fd, std::uint64_t file_size);
 
-  SplitPoint place_;
-  FileVersion version_;
   HelperThread thread_;
-  // Whether the helper has looked for its place yet, for wait_for_place.
+  bool started_ = false;
+  FileVersion version_;
   std::atomic<bool> place_sought_{false};
-  std::atomic<std::uint64_t> main_stop_{~std::uint64_t{0}};
-  // Lowered to 0 to stop the helper's own counting.
+  std::uint64_t raw_place_ = kNoPlace;
+  // Lowered to 0 to stop the helper's counting.
   std::atomic<std::uint64_t> helper_stop_{~std::uint64_t{0}};
   std::int64_t helper_lines_ = -1;
+
+  static constexpr std::uint64_t kNoPlace = ~std::uint64_t{0};
 };
 
 }  // namespace tarvel

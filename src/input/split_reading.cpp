@@ -104,11 +104,10 @@ void count_line_ends(const unsigned char* bytes, std::size_t size, LineEndCounts
 
 }  // namespace
 
-std::optional<SplitPoint> find_split_point(int fd, std::uint64_t from) {
-  // Runs on the helper thread, where nothing may throw: no buffer, no place.
+std::optional<std::uint64_t> find_line_start_after(int fd, std::uint64_t from) {
+  // Runs on a helper thread, where nothing may throw: no buffer, no place.
   std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kScanChunk]);
   if (buffer == nullptr) return std::nullopt;
-  // The line start: just after the first LF at or after `from`.
   std::uint64_t line_start = 0;
   for (std::uint64_t offset = from; line_start == 0;) {
     const std::size_t got = read_at(fd, buffer.get(), kScanChunk, offset);
@@ -122,7 +121,15 @@ std::optional<SplitPoint> find_split_point(int fd, std::uint64_t from) {
   }
   unsigned char after = 0;
   if (read_at(fd, &after, 1, line_start) != 1) return std::nullopt;
+  return line_start;
+}
 
+std::optional<SplitPoint> find_split_point(int fd, std::uint64_t from) {
+  const std::optional<std::uint64_t> place = find_line_start_after(fd, from);
+  if (!place) return std::nullopt;
+  const std::uint64_t line_start = *place;
+  std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kScanChunk]);
+  if (buffer == nullptr) return std::nullopt;
   LineEndCounts counts;
   for (std::uint64_t offset = 0; offset < line_start;) {
     const std::size_t want =

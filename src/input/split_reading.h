@@ -19,6 +19,11 @@
 
 namespace tarvel {
 
+// The first line start after byte `from` of the file open on `fd`, at
+// least one byte before its end: the offset just after the first LF at or
+// after `from`. Read with pread(2), so the descriptor's offset does not move.
+std::optional<std::uint64_t> find_line_start_after(int fd, std::uint64_t from);
+
 // The first line start at or after byte `from` of the file open on `fd`, read
 // with pread(2) so that the descriptor's offset does not move. None when no
 // line end follows `from`, no byte follows that line end, or a Ctrl-Z ends

@@ -29,7 +29,7 @@ void check(RuntimeErrorCode code, int report_line) {
 
 FirstPass count_lines(std::string_view input_name, const SplitOptions& split) {
   InputFile file;
-  check(open_for_input(file, input_name, kInputFileNumber), kFirstOpenLine);
+  check(open_for_input(file, input_name, kInputFileNumber, split.first_pass_chunk), kFirstOpenLine);
   FirstPass result;
   // Only the first line is kept; every later one is skipped without copying,
   // with the same boundaries that read_line would give it.
@@ -37,12 +37,19 @@ FirstPass count_lines(std::string_view input_name, const SplitOptions& split) {
     read_line(file, result.first_line);
     SecondHalfCounter helper;
     helper.start(input_name, file.fd, split);
-    result.line_count = 1 + count_remaining_lines(file, helper.main_stop());
-    const std::int64_t rest = helper.lines_from(delivered_offset(file));
+    // The helper's place, marked while the reading has not come to it yet.
+    const std::optional<std::uint64_t> place = helper.raw_place();
+    if (place && *place >= file.raw_offset) file.raw_mark = *place;
+    result.line_count = 1 + count_remaining_lines(file);
+    const bool at_place =
+        file.marked_offset != kNoMark && delivered_offset(file) == file.marked_offset;
+    const std::int64_t rest = helper.lines_from_place(at_place);
     if (rest >= 0) {
+      result.split =
+          KnownSplit{{result.line_count + 1, file.marked_offset, *place}, helper.version()};
       result.line_count += rest;
-      result.split = helper.place();
-    } else {
+    } else if (at_place) {
+      file.marked_offset = kNoMark;
       result.line_count += count_remaining_lines(file);
     }
   }

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "input/input_file.h"
 #include "input/split_point.h"
 #include "runtime/arrays.h"
 #include "runtime/runtime_error.h"
@@ -39,6 +40,9 @@ struct SplitOptions {
   // the tests of small files need. Without it, a main thread that passes the
   // helper's place first reads on alone.
   bool wait_for_place = false;
+  // The chunk size of the first pass's reads: small in tests, so that small
+  // files take several reads and the helper's place can lie ahead.
+  std::size_t first_pass_chunk = kInputBufferSize;
 };
 
 // Opens the input file (aborts at report line 19), counts every line that the

@@ -180,7 +180,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check_second_pass(memory_file.path(), delivered, channels, SplitOptions{});
   check_second_pass(memory_file.path(), delivered, channels, SplitOptions{0, true});
   check_second_pass(memory_file.path(), delivered, channels, SplitOptions{0, true},
-                    count_lines(memory_file.path(), SplitOptions{0, true}).split);
+                    count_lines(memory_file.path(), SplitOptions{0, true, 16}).split);
   if (is_file_open(kInputFileNumber) || is_file_open(2)) fail("a file is left open");
   return 0;
 }

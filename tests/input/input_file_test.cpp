@@ -190,6 +190,41 @@ TEST(TextMode, MatchesTheByteByByteTranslationOnRandomBytes) {
   }
 }
 
+// A mark at a place of the file just after an LF gets the place's offset in
+// the delivered stream, the bytes are delivered as without it, and a mark
+// that does not follow an LF, or that the data ends before, gets none.
+TEST(RawMark, GivesTheDeliveredOffsetOfAPlaceAfterALineFeed) {
+  std::mt19937 random(20261207);
+  const char alphabet[] = {'a', '\r', '\n', '\x1a', '\0', '\n', '\r', '\n'};
+  std::uniform_int_distribution<int> pick(0, sizeof alphabet - 1);
+  std::uniform_int_distribution<int> length(1, 60);
+  int marked = 0;
+  for (int round = 0; round < 5000; ++round) {
+    std::string raw;
+    for (int i = length(random); i > 0; --i) {
+      char c = alphabet[pick(random)];
+      if (c == '\x1a' && random() % 4 != 0) c = 'a';
+      raw += c;
+    }
+    const std::size_t place = random() % (raw.size() + 1);
+    std::uint64_t expected = kNoMark;
+    const std::size_t end_mark = raw.find('\x1a');
+    if (place > 0 && raw[place - 1] == '\n' && place < raw.size() &&
+        (end_mark == std::string::npos || place <= end_mark)) {
+      expected = testing::reference_delivery(raw.substr(0, place)).size();
+    }
+    const std::size_t buffer_size = kBufferSizes[round % std::size(kBufferSizes)];
+    OpenedBytes opened(raw, buffer_size);
+    opened.file().raw_mark = place;
+    ASSERT_EQ(take_all(opened.file()), testing::reference_delivery(raw))
+        << visible(raw) << " marked at " << place << ", chunks of " << buffer_size;
+    ASSERT_EQ(opened.file().marked_offset, expected)
+        << visible(raw) << " marked at " << place << ", chunks of " << buffer_size;
+    if (expected != kNoMark) ++marked;
+  }
+  EXPECT_GT(marked, 500);
+}
+
 TEST(AtEndOfFile, TakesNothingAndCanBeAskedAgain) {
   for (std::size_t buffer_size : kBufferSizes) {
     OpenedBytes opened("ab", buffer_size);
