@@ -1,6 +1,6 @@
 // One sample of the second pass: the time, then the real and imaginary part
-// of every channel, each channel a statement of its own, as the reading of
-// the samples defines it wherever it is done.
+// of every channel, as the reading of the samples defines it wherever it is
+// done.
 #pragma once
 
 #include <cstdint>
@@ -11,15 +11,15 @@
 
 namespace tarvel::detail {
 
-[[gnu::always_inline]] inline void read_sample_row(NumericReader& reader, InputFile& file,
-                                                   std::int64_t sample, std::int64_t channel_count,
-                                                   SampleTable& table) {
-  begin_numeric_read(reader, file);
+// `reader` reads from `file`, which the second pass keeps open throughout:
+// each channel's statement would make it the reader's source again, which
+// changes nothing while it stays open, so that is done once for all rows.
+[[gnu::always_inline]] inline void read_sample_row(NumericReader& reader, std::int64_t sample,
+                                                   std::int64_t channel_count, SampleTable& table) {
   table.t(sample) = read_double_field(reader);
   float* re = table.xr.row(sample);
   float* im = table.xi.row(sample);
   for (std::int64_t k = 0; k < channel_count; ++k) {
-    begin_numeric_read(reader, file);
     re[k] = read_single_field(reader);
     im[k] = read_single_field(reader);
   }

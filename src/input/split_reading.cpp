@@ -212,6 +212,7 @@ void SecondHalfReader::run(int fd, const std::optional<SplitPoint>& known_place,
   }
 
   NumericReader reader;
+  begin_numeric_read(reader, file);
   std::int64_t samples = first_sample_.load(std::memory_order_relaxed) - 1;
   while (samples < sample_count && !at_end_of_file(file)) {
     if (stop_.load(std::memory_order_relaxed)) {
@@ -219,7 +220,7 @@ void SecondHalfReader::run(int fd, const std::optional<SplitPoint>& known_place,
       return;
     }
     ++samples;
-    detail::read_sample_row(reader, file, samples, channel_count, table);
+    detail::read_sample_row(reader, samples, channel_count, table);
   }
   close_file(file);
   last_sample_ = samples;

@@ -103,6 +103,7 @@ std::int64_t read_samples(std::string_view input_name, std::int64_t sample_count
   SecondHalfReader helper;
   helper.start(input_name, file.fd, split, sample_count, channel_count, table, known);
   NumericReader reader;
+  begin_numeric_read(reader, file);
   std::int64_t samples = 0;
   std::int64_t reach = 0;
   std::int64_t helper_first = 0;
@@ -127,7 +128,7 @@ std::int64_t read_samples(std::string_view input_name, std::int64_t sample_count
     }
     if (at_end_of_file(file)) break;
     ++samples;
-    detail::read_sample_row(reader, file, samples, channel_count, table);
+    detail::read_sample_row(reader, samples, channel_count, table);
   }
   helper.cancel();
   // Rows past the samples read stay as allocated, whoever read.
