@@ -214,7 +214,7 @@ void SecondHalfReader::run(int fd, const std::optional<SplitPoint>& known_place,
   NumericReader reader;
   begin_numeric_read(reader, file);
   std::int64_t samples = first_sample_.load(std::memory_order_relaxed) - 1;
-  while (samples < sample_count && !at_end_of_file(file)) {
+  while (samples < sample_count && !detail::sample_data_ended(file)) {
     if (stop_.load(std::memory_order_relaxed)) {
       close_file(file);
       return;

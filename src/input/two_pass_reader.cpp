@@ -126,7 +126,7 @@ std::int64_t read_samples(std::string_view input_name, std::int64_t sample_count
         helper.cancel();
       }
     }
-    if (at_end_of_file(file)) break;
+    if (detail::sample_data_ended(file)) break;
     ++samples;
     detail::read_sample_row(reader, samples, channel_count, table);
   }
