@@ -30,11 +30,11 @@ static_assert(kStagingSize >= kLinesPerBlock * kLineCapacity);
 char* format_lines(const Array1<double>& t, const Array1<float>& yr, const Array1<float>& yi,
                    std::int64_t first, std::int64_t last, char* out) {
   for (std::int64_t n = first; n <= last; ++n) {
-    out += format_real(t(n), kDoubleDigits, true, out);
+    out += format_double_item(t(n), out);
     *out++ = ' ';
-    out += format_real(static_cast<double>(yr(n)), kSingleDigits, true, out);
+    out += format_single_item(yr(n), out);
     *out++ = ' ';
-    out += format_real(static_cast<double>(yi(n)), kSingleDigits, true, out);
+    out += format_single_item(yi(n), out);
     *out++ = '\r';
     *out++ = '\n';
   }

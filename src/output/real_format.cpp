@@ -378,4 +378,26 @@ std::size_t format_real(double value, int digits, bool sign_blank, char* out) {
   return static_cast<std::size_t>(end - start);
 }
 
+std::size_t format_single_item(float value, char* out) {
+  // The values the fast path takes, straight to it; zeros, the far ends of
+  // the range, infinities and NaN by the general rules.
+  const std::uint32_t bits = std::bit_cast<std::uint32_t>(value);
+  const int b = static_cast<int>((bits >> 23) & 0xFF) - 127;
+  if (b < -19 || b > 22) return format_real(static_cast<double>(value), kSingleDigits, true, out);
+  *out = (bits >> 31) != 0 ? '-' : ' ';
+  const char* end = write_single_fast(out + 1, std::fabs(value));
+  if (end == nullptr) return format_real(static_cast<double>(value), kSingleDigits, true, out);
+  return static_cast<std::size_t>(end - out);
+}
+
+std::size_t format_double_item(double value, char* out) {
+  const std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
+  const int b = static_cast<int>((bits >> 52) & 0x7FF) - 1023;
+  if (b < -13 || b > 52) return format_real(value, kDoubleDigits, true, out);
+  *out = (bits >> 63) != 0 ? '-' : ' ';
+  const char* end = write_double_fast(out + 1, std::fabs(value));
+  if (end == nullptr) return format_real(value, kDoubleDigits, true, out);
+  return static_cast<std::size_t>(end - out);
+}
+
 }  // namespace tarvel

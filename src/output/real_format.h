@@ -22,4 +22,10 @@ inline constexpr int kDoubleDigits = 16;
 // length. Never allocates.
 std::size_t format_real(double value, int digits, bool sign_blank, char* out);
 
+// format_real(value, kSingleDigits, true, out) for a single-precision item
+// and format_real(value, kDoubleDigits, true, out) for a double-precision
+// one, with the common values taken the shortest way.
+std::size_t format_single_item(float value, char* out);
+std::size_t format_double_item(double value, char* out);
+
 }  // namespace tarvel
