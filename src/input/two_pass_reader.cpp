@@ -40,15 +40,19 @@ FirstPass count_lines(std::string_view input_name, const SplitOptions& split) {
     // The helper's place, marked while the reading has not come to it yet.
     const std::optional<std::uint64_t> place = helper.raw_place();
     if (place && *place >= file.raw_offset) file.raw_mark = *place;
+    // The count stops at the place once the reading has found it; without
+    // a place it runs to the end.
     result.line_count = 1 + count_remaining_lines(file);
     const bool at_place =
         file.marked_offset != kNoMark && delivered_offset(file) == file.marked_offset;
     const std::int64_t rest = helper.lines_from_place(at_place);
     if (rest >= 0) {
+      // The lines before the place number the sample that starts there.
       result.split =
           KnownSplit{{result.line_count + 1, file.marked_offset, *place}, helper.version()};
       result.line_count += rest;
     } else if (at_place) {
+      // The helper could not count: on from the place, alone.
       file.marked_offset = kNoMark;
       result.line_count += count_remaining_lines(file);
     }
