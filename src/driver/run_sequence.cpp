@@ -1,5 +1,7 @@
 #include "driver/run_sequence.h"
 
+#include <algorithm>
+
 #include "combine/channel_statistics.h"
 #include "combine/combining.h"
 #include "combine/complex_arrays.h"
@@ -20,6 +22,9 @@ constexpr int kStatisticsLine = 65;
 constexpr int kSnrLine = 102;
 constexpr int kInverseAndWeightsLine = 124;
 constexpr int kCombinedSignalLine = 178;
+
+// The most output formatted ahead of the file's opening.
+constexpr std::size_t kMaxEarlyBytes = std::size_t{8} << 20;
 
 // A run that did nothing must not report success.
 constexpr int kMissingNameStatus = 1;
@@ -90,9 +95,17 @@ void run(std::string_view input_name) {
   check(combined_re.allocate(sample_count), kCombinedSignalLine);
   check(combined_im.allocate(sample_count), kCombinedSignalLine);
   combine_signal(table.xr, table.xi, normalised, combined_re, combined_im);
+  // The sample parts are done with. Their memory goes to the first lines of
+  // the output, formatted on a helper thread while the combined statistics
+  // are computed and the file is opened.
+  const std::size_t freed = table.xr.bytes() + table.xi.bytes();
+  table.xr = Array2<float>();
+  table.xi = Array2<float>();
+  EarlyLines early;
+  early.start(table.t, combined_re, combined_im, std::min(freed, kMaxEarlyBytes));
   print_combined(compute_combined_statistics(combined_re, combined_im));
 
-  write_output_file(make_output_name(input_name), table.t, combined_re, combined_im);
+  write_output_file(make_output_name(input_name), table.t, combined_re, combined_im, &early);
   end_run(0);
 }
 

@@ -8,6 +8,7 @@
 #include <memory>
 #include <new>
 
+#include "output/output_lines.h"
 #include "output/print.h"
 #include "output/real_format.h"
 #include "runtime/open_files.h"
@@ -20,25 +21,7 @@ constexpr std::size_t kOutputBufferSize = 8192;
 constexpr int kOpenOutputLine = 214;
 constexpr int kCloseOutputLine = 219;
 
-// The longest output line: three numbers, two blanks, CR LF.
-constexpr std::size_t kLineCapacity = 3 * kRealTextCapacity + 4;
-constexpr std::int64_t kLinesPerBlock = 1024;
 constexpr std::size_t kStagingSize = std::size_t{1} << 20;
-
-// Lines `first` to `last` of the output file into `out`; returns their end.
-char* format_lines(const Array1<double>& t, const Array1<float>& yr, const Array1<float>& yi,
-                   std::int64_t first, std::int64_t last, char* out) {
-  for (std::int64_t n = first; n <= last; ++n) {
-    out += format_double_item(t(n), out);
-    *out++ = ' ';
-    out += format_single_item(yr(n), out);
-    *out++ = ' ';
-    out += format_single_item(yi(n), out);
-    *out++ = '\r';
-    *out++ = '\n';
-  }
-  return out;
-}
 
 }  // namespace
 
@@ -71,7 +54,7 @@ RuntimeErrorCode open_for_output(std::string_view name, int file_number) {
 }
 
 void write_output_file(std::string_view output_name, const Array1<double>& t,
-                       const Array1<float>& yr, const Array1<float>& yi) {
+                       const Array1<float>& yr, const Array1<float>& yi, EarlyLines* early) {
   end_line(kConsoleFileNumber, kItemEndsLine);
   print_text(kConsoleFileNumber, "writing ", kItemInLine);
   print_text(kConsoleFileNumber, output_name, kItemEndsLine);
@@ -87,41 +70,46 @@ void write_output_file(std::string_view output_name, const Array1<double>& t,
   // closing the file, and truncating it on the next run, cost less too.
   std::unique_ptr<char[]> staging(new (std::nothrow) char[kStagingSize]);
   std::size_t staged = 0;
-  const std::int64_t line_count = t.size();
-  const std::int64_t block_count = (line_count + kLinesPerBlock - 1) / kLinesPerBlock;
+  const auto consume = [&](const char* bytes, std::size_t size) {
+    if (staging == nullptr) {
+      print_text(kOutputFileNumber, std::string_view(bytes, size), kItemInLine);
+      return;
+    }
+    // Whole stagings only, so that every write but the last starts and ends
+    // on a multiple of the staging size in the file.
+    while (size > 0) {
+      const std::size_t part = std::min(size, kStagingSize - staged);
+      std::memcpy(staging.get() + staged, bytes, part);
+      staged += part;
+      bytes += part;
+      size -= part;
+      if (staged == kStagingSize) {
+        print_text(kOutputFileNumber, std::string_view(staging.get(), staged), kItemInLine);
+        staged = 0;
+      }
+    }
+  };
+
+  // The blocks formatted early come first.
+  std::int64_t first_block = 0;
+  if (early != nullptr) {
+    early->stop();
+    consume(early->bytes(), early->size());
+    first_block = early->blocks();
+  }
   const bool printed = produce_in_order(
-      block_count, kLinesPerBlock * kLineCapacity,
+      block_count(t.size()) - first_block, kBlockCapacity,
       [&](std::int64_t block, char* out) {
-        const std::int64_t first = block * kLinesPerBlock + 1;
-        const std::int64_t last = std::min(line_count, first + kLinesPerBlock - 1);
-        return static_cast<std::size_t>(format_lines(t, yr, yi, first, last, out) - out);
+        return format_block(t, yr, yi, first_block + block, out);
       },
-      [&](const char* bytes, std::size_t size) {
-        if (staging == nullptr) {
-          print_text(kOutputFileNumber, std::string_view(bytes, size), kItemInLine);
-          return;
-        }
-        // Whole stagings only, so that every write but the last starts and
-        // ends on a multiple of the staging size in the file.
-        while (size > 0) {
-          const std::size_t part = std::min(size, kStagingSize - staged);
-          std::memcpy(staging.get() + staged, bytes, part);
-          staged += part;
-          bytes += part;
-          size -= part;
-          if (staged == kStagingSize) {
-            print_text(kOutputFileNumber, std::string_view(staging.get(), staged), kItemInLine);
-            staged = 0;
-          }
-        }
-      });
+      consume);
   if (staged > 0) {
     print_text(kOutputFileNumber, std::string_view(staging.get(), staged), kItemInLine);
   }
   if (!printed) {
     // No memory for a block: one line at a time.
     char line[kLineCapacity];
-    for (std::int64_t n = 1; n <= line_count; ++n) {
+    for (std::int64_t n = first_block * kLinesPerBlock + 1; n <= t.size(); ++n) {
       const char* end = format_lines(t, yr, yi, n, n, line);
       print_text(kOutputFileNumber, std::string_view(line, static_cast<std::size_t>(end - line)),
                  kItemInLine);

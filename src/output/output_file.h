@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "output/early_lines.h"
 #include "runtime/arrays.h"
 #include "runtime/runtime_error.h"
 
@@ -24,8 +25,11 @@ RuntimeErrorCode open_for_output(std::string_view name, int file_number);
 // Prints the empty console line and the writing line, creates the file (abort
 // at report line 214 on failure), writes one line per sample "t yr yi" and
 // closes it (abort at report line 219, code 3, when any byte could not be
-// written). Returns only when every byte reached the file.
+// written). Returns only when every byte reached the file. `early`, when
+// given, holds the first lines of the same arrays, formatted ahead; it is
+// stopped once the file is open.
 void write_output_file(std::string_view output_name, const Array1<double>& t,
-                       const Array1<float>& yr, const Array1<float>& yi);
+                       const Array1<float>& yr, const Array1<float>& yi,
+                       EarlyLines* early = nullptr);
 
 }  // namespace tarvel

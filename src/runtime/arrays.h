@@ -76,6 +76,8 @@ class Array2 {
   const T* row(std::int64_t row) const { return data_.get() + (row - 1) * columns_; }
   std::int64_t rows() const { return rows_; }
   std::int64_t columns() const { return columns_; }
+  // The memory the elements take.
+  std::size_t bytes() const { return static_cast<std::size_t>(rows_ * columns_) * sizeof(T); }
 
  private:
   std::unique_ptr<T, detail::FreeDeleter> data_;

@@ -2,11 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
+#include <chrono>
 #include <cstdint>
 #include <random>
 #include <string>
+#include <thread>
+#include <vector>
 
+#include "output/early_lines.h"
+#include "output/output_lines.h"
 #include "output/real_format.h"
 #include "runtime/open_files.h"
 #include "support/temp_folder.h"
@@ -87,6 +93,67 @@ TEST(WriteOutputFile, EveryLineAsItsNumbersPrint) {
     EXPECT_EQ(console, "\r\nwriting " + folder.file("out.txt") + "\r\n");
     EXPECT_EQ(testing::read_file(folder.file("out.txt")), expected) << line_count << " lines";
     EXPECT_FALSE(is_file_open(kOutputFileNumber));
+
+    // With the first blocks formatted ahead into buffers of several sizes:
+    // none, one block, some blocks, all of them.
+    for (const std::size_t capacity :
+         {std::size_t{0}, kBlockCapacity, 5 * kBlockCapacity / 2, std::size_t{64} << 20}) {
+      EarlyLines early;
+      early.start(t, yr, yi, capacity);
+      // Time for the first blocks, so that the file does start with them.
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      ::testing::internal::CaptureStdout();
+      write_output_file(folder.file("early.txt"), t, yr, yi, &early);
+      ::testing::internal::GetCapturedStdout();
+      EXPECT_EQ(testing::read_file(folder.file("early.txt")), expected)
+          << line_count << " lines, " << capacity << " bytes ahead";
+      EXPECT_LE(early.size(), capacity);
+      if (capacity >= kBlockCapacity) {
+        EXPECT_GT(early.blocks(), 0);
+      }
+    }
+  }
+}
+
+// The bytes of the first `lines` lines of `text`.
+std::size_t bytes_of_lines(const std::string& text, std::int64_t lines) {
+  std::size_t end = 0;
+  for (std::int64_t i = 0; i < lines; ++i) end = text.find("\r\n", end) + 2;
+  return end;
+}
+
+// Whatever moment the stop comes at, what was formatted ahead is whole
+// blocks from the first on, within the buffer.
+TEST(EarlyLines, HoldsTheFirstWholeBlocksThatFit) {
+  const std::int64_t line_count = 20000;
+  Array1<double> t;
+  Array1<float> yr;
+  Array1<float> yi;
+  ASSERT_EQ(t.allocate(line_count), kNoError);
+  ASSERT_EQ(yr.allocate(line_count), kNoError);
+  ASSERT_EQ(yi.allocate(line_count), kNoError);
+  for (std::int64_t n = 1; n <= line_count; ++n) {
+    t(n) = static_cast<double>(n) / 48000;
+    yr(n) = static_cast<float>(n) / 7;
+    yi(n) = -static_cast<float>(n) / 3;
+  }
+  std::string all;
+  std::vector<char> block(kBlockCapacity);
+  for (std::int64_t b = 0; b < block_count(line_count); ++b) {
+    all.append(block.data(), format_block(t, yr, yi, b, block.data()));
+  }
+  for (const std::size_t capacity : {kBlockCapacity, 3 * kBlockCapacity, std::size_t{64} << 20}) {
+    for (const int wait_us : {0, 200, 5000}) {
+      EarlyLines early;
+      early.start(t, yr, yi, capacity);
+      std::this_thread::sleep_for(std::chrono::microseconds(wait_us));
+      early.stop();
+      EXPECT_LE(early.size(), capacity);
+      const std::int64_t lines = std::min(line_count, early.blocks() * kLinesPerBlock);
+      ASSERT_EQ(early.size(), bytes_of_lines(all, lines))
+          << capacity << " bytes, " << wait_us << " us";
+      EXPECT_EQ(std::string(early.bytes(), early.size()), all.substr(0, early.size()));
+    }
   }
 }
 
