@@ -1,10 +1,6 @@
 #include "input/split_counting.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
-
-#include <string>
 
 #include "input/input_file.h"
 #include "input/line_reader.h"
@@ -13,20 +9,9 @@
 namespace tarvel {
 
 void SecondHalfCounter::start(std::string_view name, int main_fd, const SplitOptions& options) {
-  struct stat main_status {};
-  if (::fstat(main_fd, &main_status) != 0 || !S_ISREG(main_status.st_mode) ||
-      static_cast<std::uint64_t>(main_status.st_size) < options.min_size) {
-    return;
-  }
-  const std::string path(name);
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return;
   struct stat status {};
-  if (::fstat(fd, &status) != 0 || status.st_dev != main_status.st_dev ||
-      status.st_ino != main_status.st_ino) {
-    ::close(fd);
-    return;
-  }
+  const int fd = open_for_helper(name, main_fd, options.min_size, status);
+  if (fd < 0) return;
   const auto file_size = static_cast<std::uint64_t>(status.st_size);
   version_ = version_of(status);
   started_ = thread_.start([this, fd, file_size] { run(fd, file_size); });

@@ -104,6 +104,24 @@ void count_line_ends(const unsigned char* bytes, std::size_t size, LineEndCounts
 
 }  // namespace
 
+int open_for_helper(std::string_view name, int main_fd, std::uint64_t min_size,
+                    struct stat& status) {
+  struct stat main_status {};
+  if (::fstat(main_fd, &main_status) != 0 || !S_ISREG(main_status.st_mode) ||
+      static_cast<std::uint64_t>(main_status.st_size) < min_size) {
+    return -1;
+  }
+  const std::string path(name);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  if (::fstat(fd, &status) != 0 || status.st_dev != main_status.st_dev ||
+      status.st_ino != main_status.st_ino) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 std::optional<std::uint64_t> find_line_start_after(int fd, std::uint64_t from) {
   // Runs on a helper thread, where nothing may throw: no buffer, no place.
   std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kScanChunk]);
@@ -150,20 +168,10 @@ std::optional<SplitPoint> find_split_point(int fd, std::uint64_t from) {
 void SecondHalfReader::start(std::string_view name, int main_fd, const SplitOptions& options,
                              std::int64_t sample_count, std::int64_t channel_count,
                              SampleTable& table, const std::optional<KnownSplit>& known) {
-  struct stat main_status {};
-  if (sample_count < 2 || ::fstat(main_fd, &main_status) != 0 || !S_ISREG(main_status.st_mode) ||
-      static_cast<std::uint64_t>(main_status.st_size) < options.min_size) {
-    return;
-  }
-  const std::string path(name);
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return;
   struct stat status {};
-  if (::fstat(fd, &status) != 0 || status.st_dev != main_status.st_dev ||
-      status.st_ino != main_status.st_ino) {
-    ::close(fd);
-    return;
-  }
+  if (sample_count < 2) return;
+  const int fd = open_for_helper(name, main_fd, options.min_size, status);
+  if (fd < 0) return;
   const auto file_size = static_cast<std::uint64_t>(status.st_size);
   std::optional<SplitPoint> known_place;
   if (known && known->version == version_of(status)) known_place = known->place;

@@ -8,6 +8,8 @@
 // main thread reads on by itself, so the samples are the same either way.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <cstdint>
 #include <optional>
@@ -18,6 +20,12 @@
 #include "runtime/helper_thread.h"
 
 namespace tarvel {
+
+// A descriptor of a helper's own for the file `name`, and its status, when
+// the file that `main_fd` reads is a regular file of at least `min_size`
+// bytes and the name still leads to that same file; -1 otherwise.
+int open_for_helper(std::string_view name, int main_fd, std::uint64_t min_size,
+                    struct stat& status);
 
 // The first line start after byte `from` of the file open on `fd`, at
 // least one byte before its end: the offset just after the first LF at or

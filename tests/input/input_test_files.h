@@ -7,12 +7,14 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <random>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "input/input_file.h"
+#include "input/two_pass_reader.h"
 #include "support/temp_folder.h"
 #include "support/text_reference.h"
 
@@ -23,6 +25,13 @@ using reference::reference_lines;
 using reference::visible;
 
 inline constexpr int kTestFileNumber = 1;
+
+// Helper threads never, and always with the main thread waiting for the
+// helper's place; and a first pass in chunks small enough for the helper's
+// place to lie ahead of the first.
+inline constexpr SplitOptions kNeverSplit{std::numeric_limits<std::uint64_t>::max(), false};
+inline constexpr SplitOptions kAlwaysSplit{0, true};
+inline constexpr SplitOptions kSmallChunks{0, true, 16};
 
 // Chunk sizes that put a refill at every small offset, and the real one.
 inline constexpr std::size_t kBufferSizes[] = {2, 3, 4, 5, 7, 16, 509, kInputBufferSize};

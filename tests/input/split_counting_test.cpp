@@ -20,12 +20,11 @@
 namespace tarvel {
 namespace {
 
+using testing::kAlwaysSplit;
+using testing::kNeverSplit;
 using testing::random_sample_file;
 using testing::TempFolder;
 using testing::visible;
-
-constexpr SplitOptions kNeverSplit{std::numeric_limits<std::uint64_t>::max(), false};
-constexpr SplitOptions kAlwaysSplit{0, true};
 
 std::int64_t reference_count(const std::string& raw) {
   return static_cast<std::int64_t>(

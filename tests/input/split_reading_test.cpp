@@ -20,14 +20,12 @@
 namespace tarvel {
 namespace {
 
+using testing::kAlwaysSplit;
+using testing::kNeverSplit;
+using testing::kSmallChunks;
 using testing::random_sample_file;
 using testing::TempFolder;
 using testing::visible;
-
-constexpr SplitOptions kNeverSplit{std::numeric_limits<std::uint64_t>::max(), false};
-constexpr SplitOptions kAlwaysSplit{0, true};
-// A first pass in chunks small enough for the helper to take part.
-constexpr SplitOptions kSmallChunks{0, true, 16};
 
 std::optional<SplitPoint> split_of(const std::string& raw, std::uint64_t from) {
   TempFolder folder;

@@ -59,18 +59,28 @@ TEST(OpenForOutput, TruncatesAnExistingFile) {
   EXPECT_EQ(testing::read_file(folder.file("x.txt")), "");
 }
 
+// The times and the combined signal of `line_count` samples, zero-filled.
+struct Signal {
+  explicit Signal(std::int64_t line_count) {
+    EXPECT_EQ(t.allocate(line_count), kNoError);
+    EXPECT_EQ(yr.allocate(line_count), kNoError);
+    EXPECT_EQ(yi.allocate(line_count), kNoError);
+  }
+  Array1<double> t;
+  Array1<float> yr;
+  Array1<float> yi;
+};
+
 // Whatever the number of lines, around and across the blocks the lines are
 // formatted in, the file holds each line as its three numbers print.
 TEST(WriteOutputFile, EveryLineAsItsNumbersPrint) {
   std::mt19937_64 random(42);
   // Up to output past several of the large writes the blocks are gathered in.
   for (const std::int64_t line_count : {1, 2, 1023, 1024, 1025, 2048, 3073, 5000, 60000}) {
-    Array1<double> t;
-    Array1<float> yr;
-    Array1<float> yi;
-    ASSERT_EQ(t.allocate(line_count), kNoError);
-    ASSERT_EQ(yr.allocate(line_count), kNoError);
-    ASSERT_EQ(yi.allocate(line_count), kNoError);
+    Signal signal(line_count);
+    Array1<double>& t = signal.t;
+    Array1<float>& yr = signal.yr;
+    Array1<float>& yi = signal.yi;
     std::string expected;
     for (std::int64_t n = 1; n <= line_count; ++n) {
       // Random bit patterns: every kind of value, NaN, infinities and
@@ -126,12 +136,10 @@ std::size_t bytes_of_lines(const std::string& text, std::int64_t lines) {
 // blocks from the first on, within the buffer.
 TEST(EarlyLines, HoldsTheFirstWholeBlocksThatFit) {
   const std::int64_t line_count = 20000;
-  Array1<double> t;
-  Array1<float> yr;
-  Array1<float> yi;
-  ASSERT_EQ(t.allocate(line_count), kNoError);
-  ASSERT_EQ(yr.allocate(line_count), kNoError);
-  ASSERT_EQ(yi.allocate(line_count), kNoError);
+  Signal signal(line_count);
+  Array1<double>& t = signal.t;
+  Array1<float>& yr = signal.yr;
+  Array1<float>& yi = signal.yi;
   for (std::int64_t n = 1; n <= line_count; ++n) {
     t(n) = static_cast<double>(n) / 48000;
     yr(n) = static_cast<float>(n) / 7;
