@@ -6,31 +6,12 @@
 #include <cstdint>
 #include <cstring>
 
+#include "output/item_figures.h"
+
 namespace tarvel {
 namespace {
 
 using U128 = unsigned __int128;
-
-constexpr std::uint64_t kPowersOfTen[20] = {1ull,
-                                            10ull,
-                                            100ull,
-                                            1000ull,
-                                            10000ull,
-                                            100000ull,
-                                            1000000ull,
-                                            10000000ull,
-                                            100000000ull,
-                                            1000000000ull,
-                                            10000000000ull,
-                                            100000000000ull,
-                                            1000000000000ull,
-                                            10000000000000ull,
-                                            100000000000000ull,
-                                            1000000000000000ull,
-                                            10000000000000000ull,
-                                            100000000000000000ull,
-                                            1000000000000000000ull,
-                                            10000000000000000000ull};
 
 struct WidePowersOfTen {
   U128 value[39];
@@ -64,19 +45,8 @@ constexpr char kDigitPairs[201] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
-// The eight figures of v < 10^8 as text in one word, the first figure in the
-// lowest byte (first in memory on this little-endian machine): the halves,
-// quarters and single figures are split off in parallel lanes of one
-// register, by multiplications that divide exactly in the lanes' ranges.
-inline std::uint64_t eight_figures(std::uint32_t v) {
-  const std::uint64_t halves = v / 10000 + (static_cast<std::uint64_t>(v % 10000) << 32);
-  const std::uint64_t hundreds = ((halves * 10486) >> 20) & 0x0000007F0000007F;
-  const std::uint64_t quarters = hundreds + ((halves - hundreds * 100) << 16);
-  const std::uint64_t tens = ((quarters * 103) >> 10) & 0x000F000F000F000F;
-  return (tens + ((quarters - tens * 10) << 8)) | 0x3030303030303030;
-}
-
-constexpr U128 kZeroFigures = (static_cast<U128>(0x3030303030303030) << 64) | 0x3030303030303030;
+constexpr U128 kSixteenZeroFigures =
+    (static_cast<U128>(figures_detail::kZeroFigures) << 64) | figures_detail::kZeroFigures;
 
 // Bytes from the top of `value` that are zero.
 inline int leading_zero_bytes(U128 value) {
@@ -85,12 +55,13 @@ inline int leading_zero_bytes(U128 value) {
   return (high != 0 ? std::countl_zero(high) : 64 + std::countl_zero(low)) / 8;
 }
 
-inline void store(char* out, U128 bytes) {
+inline void store_wide(char* out, U128 bytes) {
   std::memcpy(out, &bytes, sizeof bytes);
 }
-inline void store(char* out, std::uint64_t bytes) {
-  std::memcpy(out, &bytes, sizeof bytes);
-}
+
+}  // namespace
+
+namespace figures_detail {
 
 // The printf "%.*g" text of a finite nonzero positive value from its
 // `digits`-digit rounded significand q (10^(digits-1) <= q < 10^digits, at
@@ -109,12 +80,12 @@ char* write_general(char* out, std::uint64_t q, int x, int digits) {
       eight_figures(static_cast<std::uint32_t>(q / 100000000));
   const U128 figures = places >> (8 * (16 - digits));
   // q's first figure is not zero, so the trailing zeros stop before it.
-  const int used = digits - leading_zero_bytes(places ^ kZeroFigures);
+  const int used = digits - leading_zero_bytes(places ^ kSixteenZeroFigures);
 
   if (x < -4 || x >= digits) {
     // "d.ddde-xxx": the point after the first figure.
     const U128 first = figures & 0xFF;
-    store(out, first | (static_cast<U128>('.') << 8) | ((figures >> 8) << 16));
+    store_wide(out, first | (static_cast<U128>('.') << 8) | ((figures >> 8) << 16));
     store(out + 16, static_cast<std::uint64_t>(figures >> 120));
     out += used > 1 ? used + 1 : 1;
     const int magnitude = x < 0 ? -x : x;
@@ -139,33 +110,17 @@ char* write_general(char* out, std::uint64_t q, int x, int digits) {
   const U128 above = (figures & integer_mask) | dot | ((figures & ~integer_mask) << 8);
   const std::uint64_t above_spill = static_cast<std::uint64_t>(figures >> 120);
   const bool small = x < 0;
-  store(out, small ? below : above);
+  store_wide(out, small ? below : above);
   store(out + 16, small ? below_spill : above_spill);
   const int length = small ? 1 - x + used : used > point ? used + 1 : point;
   return out + length;
 }
 
-// write_general for seven digits, in one word: the common case of singles.
-char* write_seven_digits(char* out, std::uint32_t q, int x) {
-  // q < 10^7 leaves the first of the eight places zero; figure i of q then
-  // sits in byte i + 1, and the trailing zero figures at the top.
-  const std::uint64_t places = eight_figures(q);
-  const std::uint64_t figures = places >> 8;
-  const int used = 7 - std::countl_zero(places ^ 0x3030303030303030) / 8;
-  if (x < -4 || x >= 7) return write_general(out, q, x, 7);
-  const int below_shift = 8 * (1 - (x < 0 ? x : -1));
-  const std::uint64_t below = (figures << below_shift) | 0x3030302E30;
-  const std::uint64_t below_spill = figures >> (64 - below_shift);
-  const int point = x + 1;
-  const std::uint64_t integer_mask = (std::uint64_t{1} << (8 * (point & 7))) - 1;
-  const std::uint64_t above = (figures & integer_mask) | (std::uint64_t{'.'} << (8 * (point & 7))) |
-                              ((figures & ~integer_mask) << 8);
-  const bool small = x < 0;
-  store(out, small ? below : above);
-  store(out + 8, small ? below_spill : 0);
-  const int length = small ? 1 - x + used : used > point ? used + 1 : point;
-  return out + length;
-}
+}  // namespace figures_detail
+
+namespace {
+
+using figures_detail::write_general;
 
 enum class Scaled { kFits, kTooSmall, kTooLarge, kOutOfRange };
 
@@ -216,99 +171,6 @@ Scaled scale(std::uint64_t m, int e, int x, int digits, std::uint64_t& q) {
   return Scaled::kFits;
 }
 
-// Rounds floor + rest/2^s to nearest, ties to even, where `rest` holds the s
-// bits below the floor.
-template <typename Wide>
-std::uint64_t round_shifted(Wide n, int s) {
-  const std::uint64_t floor_part = static_cast<std::uint64_t>(n >> s);
-  const Wide rest = n & ((static_cast<Wide>(1) << s) - 1);
-  const Wide half = static_cast<Wide>(1) << (s - 1);
-  return floor_part + ((rest > half || (rest == half && (floor_part & 1) != 0)) ? 1 : 0);
-}
-
-// Exact powers of ten as doubles, 10^0 to 10^12.
-constexpr double kDoublePowersOfTen[13] = {1e0, 1e1, 1e2, 1e3,  1e4,  1e5, 1e6,
-                                           1e7, 1e8, 1e9, 1e10, 1e11, 1e12};
-
-// 10^k for k = -5 to 7, entry k + 5, as the nearest doubles: a float compares
-// with them as with 10^k itself, unless it is that very double, which the
-// rounding test below then catches.
-constexpr double kDecadeStarts[13] = {1e-5, 1e-4, 1e-3, 1e-2, 1e-1, 1e0, 1e1,
-                                      1e2,  1e3,  1e4,  1e5,  1e6,  1e7};
-
-// The integer nearest to 0 <= w < 2^52, ties to even: adding 2^52 leaves no
-// fraction bits, so the addition itself rounds, in the nearest-even mode the
-// process runs in.
-inline std::uint64_t round_to_integer(double w) {
-  constexpr double kTwoTo52 = 4503599627370496.0;
-  return static_cast<std::uint64_t>((w + kTwoTo52) - kTwoTo52);
-}
-
-// "%.7g" for a positive single-precision value from about 2e-6 to 8e6, the
-// range of nearly every value the tool prints. The value is m * 2^e with a
-// 24-bit m, and 10^p = 5^p * 2^p with 5^p below 2^28 for p <= 12, so
-// value * 10^p has a significand below 2^52: the double multiplication is
-// exact, and rounding it to an integer is the correctly rounded significand.
-// nullptr outside that range.
-char* write_single_fast(char* out, float value) {
-  const std::uint32_t bits = std::bit_cast<std::uint32_t>(value);
-  const int b = static_cast<int>(bits >> 23) - 127;  // value in [2^b, 2^(b+1))
-  if (b < -19 || b > 22) return nullptr;
-  // floor(b log10 2) is the decimal exponent x or x - 1; one comparison,
-  // which sets a flag rather than taking a branch, tells which.
-  const double widened = static_cast<double>(value);
-  const int low_x = (b * 1233) >> 12;
-  int x = low_x + (widened >= kDecadeStarts[low_x + 6] ? 1 : 0);
-  for (;;) {
-    const std::uint64_t q = round_to_integer(widened * kDoublePowersOfTen[6 - x]);
-    if (q >= 10000000) {
-      // Either x was one too small, or rounding carried to 10^7: both are
-      // the significand 1000000 of the next exponent.
-      if (q == 10000000) return write_seven_digits(out, 1000000, x + 1);
-      ++x;
-      continue;
-    }
-    if (q < 1000000) {
-      --x;
-      continue;
-    }
-    return write_seven_digits(out, static_cast<std::uint32_t>(q), x);
-  }
-}
-
-// "%.16g" for a positive normal double from about 1e-4 to 1e16: with the
-// 53-bit significand m and 10^p <= 10^19, m * 10^p fits 128 bits and one
-// multiplication forms it. nullptr outside that range.
-char* write_double_fast(char* out, double value) {
-  const std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
-  const int biased = static_cast<int>(bits >> 52);
-  const std::uint64_t m = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
-  const int e = biased - 1075;
-  const int b = biased - 1023;
-  if (b < -13 || b > 52) return nullptr;
-  int x = (b * 1233) >> 12;
-  for (;;) {
-    const int p = 15 - x;
-    if (p < 0 || p > 19) return nullptr;
-    const U128 n = static_cast<U128>(m) * kPowersOfTen[p];
-    const U128 floor_part = e >= 0 ? n << e : n >> -e;
-    if (floor_part >= kPowersOfTen[16]) {
-      ++x;
-      continue;
-    }
-    if (floor_part < kPowersOfTen[15]) {
-      --x;
-      continue;
-    }
-    std::uint64_t q = e >= 0 ? static_cast<std::uint64_t>(floor_part) : round_shifted(n, -e);
-    if (q == kPowersOfTen[16]) {
-      q = kPowersOfTen[15];
-      ++x;
-    }
-    return write_general(out, q, x, 16);
-  }
-}
-
 // Exact "%.*g" for a finite positive normal double by integer arithmetic;
 // nullptr when the value lies outside the range this path covers.
 char* write_exact(char* out, double value, int digits) {
@@ -356,10 +218,12 @@ std::size_t format_real(double value, int digits, bool sign_blank, char* out) {
   value = std::fabs(value);
   if (value != 0 && !std::isinf(value)) {
     char* end = nullptr;
-    if (digits == kSingleDigits && static_cast<double>(static_cast<float>(value)) == value) {
-      end = write_single_fast(out, static_cast<float>(value));
-    } else if (digits == kDoubleDigits) {
-      end = write_double_fast(out, value);
+    ItemFigures figures;
+    if (digits == kSingleDigits && static_cast<double>(static_cast<float>(value)) == value &&
+        single_item_figures(static_cast<float>(value), figures)) {
+      end = write_seven_figures(out, figures);
+    } else if (digits == kDoubleDigits && double_item_figures(value, figures)) {
+      end = write_sixteen_figures(out, figures);
     }
     if (end == nullptr) end = write_exact(out, value, digits);
     if (end != nullptr) return static_cast<std::size_t>(end - start);
@@ -379,25 +243,21 @@ std::size_t format_real(double value, int digits, bool sign_blank, char* out) {
 }
 
 std::size_t format_single_item(float value, char* out) {
-  // The values the fast path takes, straight to it; zeros, the far ends of
+  // The values the short path takes, straight to it; zeros, the far ends of
   // the range, infinities and NaN by the general rules.
-  const std::uint32_t bits = std::bit_cast<std::uint32_t>(value);
-  const int b = static_cast<int>((bits >> 23) & 0xFF) - 127;
-  if (b < -19 || b > 22) return format_real(static_cast<double>(value), kSingleDigits, true, out);
-  *out = (bits >> 31) != 0 ? '-' : ' ';
-  const char* end = write_single_fast(out + 1, std::fabs(value));
-  if (end == nullptr) return format_real(static_cast<double>(value), kSingleDigits, true, out);
-  return static_cast<std::size_t>(end - out);
+  ItemFigures figures;
+  if (!single_item_figures(value, figures)) {
+    return format_real(static_cast<double>(value), kSingleDigits, true, out);
+  }
+  *out = std::signbit(value) ? '-' : ' ';
+  return static_cast<std::size_t>(write_seven_figures(out + 1, figures) - out);
 }
 
 std::size_t format_double_item(double value, char* out) {
-  const std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
-  const int b = static_cast<int>((bits >> 52) & 0x7FF) - 1023;
-  if (b < -13 || b > 52) return format_real(value, kDoubleDigits, true, out);
-  *out = (bits >> 63) != 0 ? '-' : ' ';
-  const char* end = write_double_fast(out + 1, std::fabs(value));
-  if (end == nullptr) return format_real(value, kDoubleDigits, true, out);
-  return static_cast<std::size_t>(end - out);
+  ItemFigures figures;
+  if (!double_item_figures(value, figures)) return format_real(value, kDoubleDigits, true, out);
+  *out = std::signbit(value) ? '-' : ' ';
+  return static_cast<std::size_t>(write_sixteen_figures(out + 1, figures) - out);
 }
 
 }  // namespace tarvel

@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <random>
 #include <string>
+#include <vector>
 
 namespace tarvel {
 namespace {
@@ -107,6 +109,70 @@ TEST(FormatReal, MatchesPrintfGeneralFormWithThreeDigitExponent) {
       }
       std::string widened = (printed[0] == '-' ? "" : " ") + printed;
       ASSERT_EQ(format(value, digits), widened) << hex(value);
+    }
+  }
+}
+
+// printf's "%.*g" with the sign blank and the exponent widened to three
+// digits: what every formatter here must give.
+std::string reference(double value, int digits) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*g", digits, value);
+  std::string printed = text;
+  std::size_t e = printed.find('e');
+  if (e != std::string::npos && printed.size() - e == 4) {
+    printed = printed.substr(0, e + 2) + "0" + printed.substr(e + 2);
+  }
+  return (printed[0] == '-' ? "" : " ") + printed;
+}
+
+std::string single_item(float value) {
+  char text[kRealTextCapacity];
+  return std::string(text, format_single_item(value, text));
+}
+
+std::string double_item(double value) {
+  char text[kRealTextCapacity];
+  return std::string(text, format_double_item(value, text));
+}
+
+// The items' short paths cover singles from 2^-19 to 2^23 and doubles from
+// 2^-13 to 2^52; random significands over those ranges and a binade beyond
+// each end, then the cases at their seams.
+TEST(FormatItems, MatchPrintfOverTheShortPathsAndAtTheirEnds) {
+  std::mt19937_64 random(11);
+  for (int i = 0; i < 300000; ++i) {
+    const std::uint64_t bits = random();
+    const int single_binade = static_cast<int>(bits % 44) - 21;
+    const float single =
+        std::ldexp(1.0f + static_cast<float>(bits >> 41) * 0x1p-23f, single_binade);
+    const float signed_single = (bits & 0x100) != 0 ? -single : single;
+    ASSERT_EQ(single_item(signed_single), reference(signed_single, 7)) << hex(signed_single);
+    const int double_binade = static_cast<int>((bits >> 8) % 68) - 15;
+    const double value =
+        std::ldexp(1.0 + static_cast<double>(random() >> 12) * 0x1p-52, double_binade);
+    const double signed_value = (bits & 0x200) != 0 ? -value : value;
+    ASSERT_EQ(double_item(signed_value), reference(signed_value, 16)) << hex(signed_value);
+  }
+  // Powers of ten and their neighbours, where the decimal exponent changes;
+  // halves above 10^15, where rounding to sixteen digits is a tie either way;
+  // sixteen nines, which round up into the next decade.
+  std::vector<double> seams;
+  for (int k = -20; k <= 17; ++k) {
+    const double power = std::pow(10.0, k);
+    seams.insert(seams.end(), {power, std::nextafter(power, 0.0), std::nextafter(power, 1e300)});
+  }
+  for (double whole = 1e15; whole < 4.6e15; whole += 1.7e14 + 1) {
+    seams.insert(seams.end(), {whole + 0.5, whole + 1.5, whole + 0.25, whole + 0.75});
+  }
+  seams.insert(seams.end(), {9999999999999999.0 / 1e4, 0.99999999999999994, 0x1p-13, 0x1p52,
+                             std::nextafter(0x1p-13, 0.0), std::nextafter(0x1p52, 0.0)});
+  for (const double value : seams) {
+    EXPECT_EQ(double_item(value), reference(value, 16)) << hex(value);
+    EXPECT_EQ(double_item(-value), reference(-value, 16)) << hex(value);
+    const float single = static_cast<float>(value);
+    for (const float near : {single, std::nextafter(single, 0.0f), std::nextafter(single, 1e30f)}) {
+      EXPECT_EQ(single_item(near), reference(near, 7)) << hex(near);
     }
   }
 }

@@ -1,0 +1,243 @@
+// The short paths of the output's items: the decimal figures of a single in
+// "%.7g" and of a double in "%.16g" over the range nearly every item falls
+// in, and their text. Inline, so that a loop over many items can work out the
+// figures of several at once before it writes any: each item's figures are a
+// long chain of dependent steps, and one item at a time leaves the processor
+// waiting on them.
+#pragma once
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+namespace tarvel {
+
+inline constexpr std::uint64_t kPowersOfTen[20] = {1ull,
+                                                   10ull,
+                                                   100ull,
+                                                   1000ull,
+                                                   10000ull,
+                                                   100000ull,
+                                                   1000000ull,
+                                                   10000000ull,
+                                                   100000000ull,
+                                                   1000000000ull,
+                                                   10000000000ull,
+                                                   100000000000ull,
+                                                   1000000000000ull,
+                                                   10000000000000ull,
+                                                   100000000000000ull,
+                                                   1000000000000000ull,
+                                                   10000000000000000ull,
+                                                   100000000000000000ull,
+                                                   1000000000000000000ull,
+                                                   10000000000000000000ull};
+
+// A significand q of 7 (singles) or 16 (doubles) digits and the decimal
+// exponent x: the magnitude is q * 10^(x - digits + 1), correctly rounded.
+struct ItemFigures {
+  std::uint64_t q;
+  int x;
+};
+
+namespace figures_detail {
+
+using U128 = unsigned __int128;
+
+// The "%.*g" text of q and x for any exponent; writes up to 24 bytes past
+// `out` and returns the end of the text.
+char* write_general(char* out, std::uint64_t q, int x, int digits);
+
+inline void store(char* out, std::uint64_t bytes) {
+  std::memcpy(out, &bytes, sizeof bytes);
+}
+
+constexpr std::uint64_t kZeroFigures = 0x3030303030303030;
+
+// The eight figures of v < 10^8 as text in one word, the first figure in the
+// lowest byte (first in memory on this little-endian machine): the halves,
+// quarters and single figures are split off in parallel lanes of one
+// register, by multiplications that divide exactly in the lanes' ranges.
+inline std::uint64_t eight_figures(std::uint32_t v) {
+  const std::uint64_t halves = v / 10000 + (static_cast<std::uint64_t>(v % 10000) << 32);
+  const std::uint64_t hundreds = ((halves * 10486) >> 20) & 0x0000007F0000007F;
+  const std::uint64_t quarters = hundreds + ((halves - hundreds * 100) << 16);
+  const std::uint64_t tens = ((quarters * 103) >> 10) & 0x000F000F000F000F;
+  return (tens + ((quarters - tens * 10) << 8)) | kZeroFigures;
+}
+
+// Exact powers of ten as doubles, 10^0 to 10^12.
+constexpr double kDoublePowersOfTen[13] = {1e0, 1e1, 1e2, 1e3,  1e4,  1e5, 1e6,
+                                           1e7, 1e8, 1e9, 1e10, 1e11, 1e12};
+
+// The nearest doubles to 10^k, for k = -5 to 7 (singles, entry k + 5) and
+// k = -3 to 16 (doubles, entry k + 3). A value compares with them as with 10^k
+// itself, unless it is that very double, which the range checks on the
+// significand then catch.
+constexpr double kSingleDecadeStarts[13] = {1e-5, 1e-4, 1e-3, 1e-2, 1e-1, 1e0, 1e1,
+                                            1e2,  1e3,  1e4,  1e5,  1e6,  1e7};
+constexpr double kDoubleDecadeStarts[20] = {1e-3, 1e-2, 1e-1, 1e0,  1e1,  1e2, 1e3,
+                                            1e4,  1e5,  1e6,  1e7,  1e8,  1e9, 1e10,
+                                            1e11, 1e12, 1e13, 1e14, 1e15, 1e16};
+
+// The integer nearest to 0 <= w < 2^52, ties to even: adding 2^52 leaves no
+// fraction bits, so the addition itself rounds, in the nearest-even mode the
+// process runs in.
+inline std::uint64_t round_to_integer(double w) {
+  constexpr double kTwoTo52 = 4503599627370496.0;
+  return static_cast<std::uint64_t>((w + kTwoTo52) - kTwoTo52);
+}
+
+}  // namespace figures_detail
+
+// The figures of |value| with seven digits, for singles from about 2e-6 to
+// 8e6; false outside that range (zeros, infinities and NaN included). The
+// magnitude is m * 2^e with a 24-bit m, and 10^p = 5^p * 2^p with 5^p below
+// 2^28 for p <= 12, so |value| * 10^p has a significand below 2^52: the double
+// multiplication is exact, and rounding it to an integer is the correctly
+// rounded significand.
+inline bool single_item_figures(float value, ItemFigures& figures) {
+  using namespace figures_detail;
+  const std::uint32_t bits = std::bit_cast<std::uint32_t>(value);
+  const int b = static_cast<int>((bits >> 23) & 0xFF) - 127;  // |value| in [2^b, 2^(b+1))
+  if (b < -19 || b > 22) return false;
+  const double magnitude = std::fabs(static_cast<double>(value));
+  // floor(b log10 2) is the decimal exponent x or x - 1; one comparison,
+  // which sets a flag rather than taking a branch, tells which.
+  const int low_x = (b * 1233) >> 12;
+  int x = low_x + (magnitude >= kSingleDecadeStarts[low_x + 6] ? 1 : 0);
+  for (;;) {
+    const std::uint64_t q = round_to_integer(magnitude * kDoublePowersOfTen[6 - x]);
+    if (q >= 10000000) {
+      // Either x was one too small, or rounding carried to 10^7: both are
+      // the significand 1000000 of the next exponent.
+      if (q == 10000000) {
+        figures = {1000000, x + 1};
+        return true;
+      }
+      ++x;
+      continue;
+    }
+    if (q < 1000000) {
+      --x;
+      continue;
+    }
+    figures = {q, x};
+    return true;
+  }
+}
+
+// The figures of |value| with sixteen digits, for doubles from about 1.2e-4
+// to 4.5e15; false outside that range. With the 53-bit significand m and
+// 10^p <= 10^19, m * 10^p fits 128 bits and one multiplication forms it.
+inline bool double_item_figures(double value, ItemFigures& figures) {
+  using namespace figures_detail;
+  const std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
+  const int b = static_cast<int>((bits >> 52) & 0x7FF) - 1023;  // |value| in [2^b, 2^(b+1))
+  if (b < -13 || b > 51) return false;
+  const std::uint64_t m = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
+  const int s = 52 - b;  // the fraction bits of m, 1 to 65
+  const int low_x = (b * 1233) >> 12;
+  int x = low_x + (std::fabs(value) >= kDoubleDecadeStarts[low_x + 4] ? 1 : 0);
+  for (;;) {
+    const int p = 15 - x;
+    if (p < 0 || p > 19) return false;
+    const U128 n = static_cast<U128>(m) * kPowersOfTen[p];
+    const U128 floor_part = n >> s;
+    if (floor_part >= kPowersOfTen[16]) {
+      ++x;
+      continue;
+    }
+    if (floor_part < kPowersOfTen[15]) {
+      --x;
+      continue;
+    }
+    // To nearest, ties to even: adding half less one, plus the floor's last
+    // bit, carries into the floor exactly when the rest is above half, or at
+    // half with an odd floor.
+    const U128 half = static_cast<U128>(1) << (s - 1);
+    std::uint64_t q = static_cast<std::uint64_t>((n + (half - 1) + (floor_part & 1)) >> s);
+    if (q == kPowersOfTen[16]) {
+      q = kPowersOfTen[15];
+      ++x;
+    }
+    figures = {q, x};
+    return true;
+  }
+}
+
+// The "%.7g" text of single_item_figures' result, in one word where the
+// fixed form applies. Writes up to 24 bytes at `out`; returns the text's end.
+inline char* write_seven_figures(char* out, ItemFigures figures) {
+  using namespace figures_detail;
+  const int x = figures.x;
+  if (x < -4 || x >= 7) return write_general(out, figures.q, x, 7);
+  // q < 10^7 leaves the first of the eight places zero; figure i of q then
+  // sits in byte i + 1, and the trailing zero figures at the top.
+  const std::uint64_t places = eight_figures(static_cast<std::uint32_t>(figures.q));
+  const std::uint64_t digits = places >> 8;
+  const int used = 7 - std::countl_zero(places ^ kZeroFigures) / 8;
+  // Below 1 ("0.000ddd"): the figures after "0." and -x - 1 zeros; the zeros
+  // under them change no figure, as every figure has the bits of '0'. From 1
+  // on ("ddd.ddd"): figures 0 to x, the point, and the rest, which is left out
+  // with the point when it is empty.
+  const int below_shift = 8 * (1 - (x < 0 ? x : -1));
+  const std::uint64_t below = (digits << below_shift) | 0x3030302E30;
+  const std::uint64_t below_spill = digits >> (64 - below_shift);
+  const int point = x + 1;
+  const std::uint64_t integer_mask = (std::uint64_t{1} << (8 * (point & 7))) - 1;
+  const std::uint64_t above = (digits & integer_mask) | (std::uint64_t{'.'} << (8 * (point & 7))) |
+                              ((digits & ~integer_mask) << 8);
+  const bool small = x < 0;
+  store(out, small ? below : above);
+  store(out + 8, small ? below_spill : 0);
+  const int length = small ? 1 - x + used : used > point ? used + 1 : point;
+  return out + length;
+}
+
+// The "%.16g" text of double_item_figures' result, always in the fixed form
+// (x from -4 to 15), composed in three words: figure i of q sits in byte i of
+// the sixteen bytes high:low. Writes 24 bytes at `out`; returns the text's end.
+inline char* write_sixteen_figures(char* out, ItemFigures figures) {
+  using namespace figures_detail;
+  const int x = figures.x;
+  const std::uint64_t high = eight_figures(static_cast<std::uint32_t>(figures.q / 100000000));
+  const std::uint64_t low = eight_figures(static_cast<std::uint32_t>(figures.q % 100000000));
+  // q's first figure is not zero, so the trailing zeros stop before it.
+  const int used = (low ^ kZeroFigures) != 0 ? 16 - std::countl_zero(low ^ kZeroFigures) / 8
+                                             : 8 - std::countl_zero(high ^ kZeroFigures) / 8;
+  std::uint64_t first;
+  std::uint64_t second;
+  int length;
+  if (x < 0) {
+    const int shift = 8 * (1 - x);
+    first = (high << shift) | 0x3030303030302E30;
+    second = (high >> (64 - shift)) | (low << shift);
+    store(out + 16, low >> (64 - shift));
+    length = 1 - x + used;
+  } else {
+    const int point = x + 1;
+    if (point < 8) {
+      const std::uint64_t mask = (std::uint64_t{1} << (8 * point)) - 1;
+      first = (high & mask) | (std::uint64_t{'.'} << (8 * point)) | ((high & ~mask) << 8);
+      second = (high >> 56) | (low << 8);
+    } else if (point < 16) {
+      const std::uint64_t mask = (std::uint64_t{1} << (8 * (point - 8))) - 1;
+      first = high;
+      second = (low & mask) | (std::uint64_t{'.'} << (8 * (point - 8))) | ((low & ~mask) << 8);
+    } else {
+      first = high;
+      second = low;
+    }
+    store(out + 16, low >> 56);
+    length = used > point ? used + 1 : point;
+  }
+  // One store per word: a wide copy of the words would read back through
+  // memory what was just written there in narrower pieces.
+  store(out, first);
+  store(out + 8, second);
+  return out + length;
+}
+
+}  // namespace tarvel
