@@ -90,16 +90,46 @@ void skip_line(InputFile& file) {
 
 namespace {
 
-// Counts the ordinary lines from `next` on, sixteen bytes at a time: every
-// LF is found from a mask of the block, and a line counts when its LF lies
+// The LFs among the 64 bytes at `block`, one bit each.
+std::uint64_t line_feed_mask(const unsigned char* block) {
+  const __m128i line_feed = _mm_set1_epi8(static_cast<char>(kLineFeed));
+  std::uint64_t mask = 0;
+  for (int part = 0; part < 4; ++part) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * part));
+    const auto bits =
+        static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, line_feed)));
+    mask |= static_cast<std::uint64_t>(bits) << (16 * part);
+  }
+  return mask;
+}
+
+// Counts the ordinary lines from `next` on: a line counts when its LF lies
 // within its first kLinePieceSize bytes. Stops at the start of the first line
 // that is not ordinary or that reaches into the last sixteen bytes before
 // `end`, and returns that start.
+//
+// The LFs are found from masks, 64 bytes at a time: all LFs of a block but
+// the first end lines shorter than the block, so only the first need be
+// checked against the piece size, and a block counts its LFs at once.
 const unsigned char* count_ordinary_lines(const unsigned char* next, const unsigned char* end,
                                           std::int64_t& count) {
-  const __m128i line_feed = _mm_set1_epi8(static_cast<char>(kLineFeed));
+  static_assert(kLinePieceSize > 64);
   const unsigned char* line_start = next;
-  for (const unsigned char* block = next; end - block >= 16; block += 16) {
+  const unsigned char* block = next;
+  for (; end - block >= 64; block += 64) {
+    const std::uint64_t mask = line_feed_mask(block);
+    if (mask == 0) {
+      if (static_cast<std::size_t>(block + 64 - line_start) > kLinePieceSize) return line_start;
+      continue;
+    }
+    if (static_cast<std::size_t>(block + std::countr_zero(mask) - line_start) >= kLinePieceSize) {
+      return line_start;
+    }
+    count += std::popcount(mask);
+    line_start = block + 64 - std::countl_zero(mask);
+  }
+  const __m128i line_feed = _mm_set1_epi8(static_cast<char>(kLineFeed));
+  for (; end - block >= 16; block += 16) {
     auto mask = static_cast<unsigned>(_mm_movemask_epi8(
         _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block)), line_feed)));
     while (mask != 0) {
