@@ -3,9 +3,11 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <random>
 #include <vector>
 
+#include "output/output_lines.h"
 #include "output/real_format.h"
 
 namespace {
@@ -75,6 +77,59 @@ void BM_SnprintfTime(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_SnprintfTime);
+
+// A block of output lines such as the tool writes: times as multiples of a
+// sample period, parts with seven significant digits.
+struct Lines {
+  tarvel::Array1<double> t;
+  tarvel::Array1<float> yr;
+  tarvel::Array1<float> yi;
+  std::vector<char> text = std::vector<char>(tarvel::kBlockCapacity);
+
+  Lines() {
+    auto singles = sample_singles();
+    const std::int64_t count = tarvel::kLinesPerBlock;
+    if (t.allocate(count) != tarvel::kNoError || yr.allocate(count) != tarvel::kNoError ||
+        yi.allocate(count) != tarvel::kNoError) {
+      std::abort();
+    }
+    for (std::int64_t n = 1; n <= count; ++n) {
+      t(n) = static_cast<double>(n + 480000) / 48000.0;
+      yr(n) = singles[static_cast<std::size_t>(2 * n)];
+      yi(n) = singles[static_cast<std::size_t>(2 * n + 1)];
+    }
+  }
+};
+
+void BM_FormatLines(benchmark::State& state) {
+  Lines lines;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(
+        tarvel::format_block(lines.t, lines.yr, lines.yi, 0, lines.text.data()));
+  }
+  state.SetItemsProcessed(state.iterations() * tarvel::kLinesPerBlock);
+}
+BENCHMARK(BM_FormatLines);
+
+// The same lines item after item, the way format_lines groups them to avoid.
+void BM_FormatLinesItemByItem(benchmark::State& state) {
+  Lines lines;
+  for (auto _ : state) {
+    char* out = lines.text.data();
+    for (std::int64_t n = 1; n <= tarvel::kLinesPerBlock; ++n) {
+      out += tarvel::format_double_item(lines.t(n), out);
+      *out++ = ' ';
+      out += tarvel::format_single_item(lines.yr(n), out);
+      *out++ = ' ';
+      out += tarvel::format_single_item(lines.yi(n), out);
+      *out++ = '\r';
+      *out++ = '\n';
+    }
+    benchmark::DoNotOptimize(out);
+  }
+  state.SetItemsProcessed(state.iterations() * tarvel::kLinesPerBlock);
+}
+BENCHMARK(BM_FormatLinesItemByItem);
 
 }  // namespace
 
