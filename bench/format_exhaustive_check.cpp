@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "output/item_figures.h"
 #include "output/real_format.h"
 
 namespace {
@@ -33,28 +34,6 @@ std::string reference(double value, int digits) {
   }
   return (printed[0] == '-' ? "" : " ") + printed;
 }
-
-// 10^0 to 10^19, every one exact as a double too.
-constexpr std::uint64_t kTens[20] = {1ull,
-                                     10ull,
-                                     100ull,
-                                     1000ull,
-                                     10000ull,
-                                     100000ull,
-                                     1000000ull,
-                                     10000000ull,
-                                     100000000ull,
-                                     1000000000ull,
-                                     10000000000ull,
-                                     100000000000ull,
-                                     1000000000000ull,
-                                     10000000000000ull,
-                                     100000000000000ull,
-                                     1000000000000000ull,
-                                     10000000000000000ull,
-                                     100000000000000000ull,
-                                     1000000000000000000ull,
-                                     10000000000000000000ull};
 
 std::mutex g_report;
 std::atomic<std::uint64_t> g_mismatches{0};
@@ -104,8 +83,8 @@ double random_double(std::uint64_t kind, std::uint64_t bits, std::uint64_t more)
       if ((more & 1) != 0) {
         return 1e15 + static_cast<double>(bits % 3500000000000000ull) + ((more & 2) != 0 ? 0.5 : 0);
       }
-      const double digits = static_cast<double>(bits % kTens[(more >> 2) % 17]);
-      return digits / static_cast<double>(kTens[(more >> 8) % 20]);
+      const double digits = static_cast<double>(bits % tarvel::kPowersOfTen[(more >> 2) % 17]);
+      return digits / static_cast<double>(tarvel::kPowersOfTen[(more >> 8) % 20]);
     }
   }
 }

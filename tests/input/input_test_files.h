@@ -100,4 +100,19 @@ inline std::string random_sample_file(std::mt19937_64& random, int channels, int
   return raw;
 }
 
+// The random sample file of round `round` of the split tests: one to four
+// channels by round, up to 60 lines, and every third file regular.
+struct RoundFile {
+  int channels;
+  std::string raw;
+  bool regular;
+};
+
+inline RoundFile random_round_file(std::mt19937_64& random, int round) {
+  const int channels = 1 + round % 4;
+  const int lines = 1 + static_cast<int>(random() % 60);
+  const int oddity = round % 3 == 0 ? 0 : static_cast<int>(random() % 40);
+  return {channels, random_sample_file(random, channels, lines, oddity), oddity == 0};
+}
+
 }  // namespace tarvel::testing

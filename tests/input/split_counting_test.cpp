@@ -22,6 +22,7 @@ namespace {
 
 using testing::kAlwaysSplit;
 using testing::kNeverSplit;
+using testing::random_round_file;
 using testing::random_sample_file;
 using testing::TempFolder;
 using testing::visible;
@@ -35,10 +36,7 @@ TEST(SplitCounting, SameCountAsOneCountingFromTheStart) {
   std::mt19937_64 random(20261208);
   int shared_counts = 0;
   for (int round = 0; round < 400; ++round) {
-    const int channels = 1 + round % 4;
-    const int lines = 1 + static_cast<int>(random() % 60);
-    const int oddity = round % 3 == 0 ? 0 : static_cast<int>(random() % 40);
-    const std::string raw = random_sample_file(random, channels, lines, oddity);
+    const std::string raw = random_round_file(random, round).raw;
     TempFolder folder;
     folder.write("data.txt", raw);
     const std::string path = folder.file("data.txt");

@@ -23,6 +23,7 @@ namespace {
 using testing::kAlwaysSplit;
 using testing::kNeverSplit;
 using testing::kSmallChunks;
+using testing::random_round_file;
 using testing::random_sample_file;
 using testing::TempFolder;
 using testing::visible;
@@ -145,10 +146,7 @@ TEST(SplitReading, SameSamplesAsOneReadingFromTheStart) {
   int regular_files = 0;
   int known_places = 0;
   for (int round = 0; round < 400; ++round) {
-    const int channels = 1 + round % 4;
-    const int lines = 1 + static_cast<int>(random() % 60);
-    const int oddity = round % 3 == 0 ? 0 : static_cast<int>(random() % 40);
-    const std::string raw = random_sample_file(random, channels, lines, oddity);
+    const auto [channels, raw, regular] = random_round_file(random, round);
     TempFolder folder;
     folder.write("data.txt", raw);
     const std::string path = folder.file("data.txt");
@@ -166,7 +164,7 @@ TEST(SplitReading, SameSamplesAsOneReadingFromTheStart) {
     const Samples known = read_with(path, sample_count, channels, kAlwaysSplit, shared_pass.split);
     ASSERT_EQ(known.read, alone.read) << visible(raw);
     ASSERT_EQ(known.bits, alone.bits) << visible(raw);
-    if (oddity == 0) ++regular_files;
+    if (regular) ++regular_files;
   }
   EXPECT_GT(regular_files, 100);
   EXPECT_GT(known_places, 100);

@@ -87,6 +87,19 @@ TEST(FormatReal, WithoutSignBlank) {
   EXPECT_EQ(std::string(text, format_real(std::nan(""), 7, false, text)), "nan");
 }
 
+// printf's "%.*g" with the sign blank and the exponent widened to three
+// digits: what every formatter here must give.
+std::string reference(double value, int digits) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*g", digits, value);
+  std::string printed = text;
+  std::size_t e = printed.find('e');
+  if (e != std::string::npos && printed.size() - e == 4) {
+    printed = printed.substr(0, e + 2) + "0" + printed.substr(e + 2);
+  }
+  return (printed[0] == '-' ? "" : " ") + printed;
+}
+
 // The widened exponent must match printf's %g in every other respect; a
 // sample across the whole range, including exponents of one, two and three
 // digits, halfway cases and subnormals.
@@ -100,30 +113,9 @@ TEST(FormatReal, MatchesPrintfGeneralFormWithThreeDigitExponent) {
     std::memcpy(&value, &state, sizeof value);
     if (std::isnan(value) || std::isinf(value)) continue;
     for (int digits : {7, 16}) {
-      char expected[64];
-      std::snprintf(expected, sizeof expected, "%.*g", digits, value);
-      std::string printed = expected;
-      std::size_t e = printed.find('e');
-      if (e != std::string::npos && printed.size() - e == 4) {
-        printed = printed.substr(0, e + 2) + "0" + printed.substr(e + 2);
-      }
-      std::string widened = (printed[0] == '-' ? "" : " ") + printed;
-      ASSERT_EQ(format(value, digits), widened) << hex(value);
+      ASSERT_EQ(format(value, digits), reference(value, digits)) << hex(value);
     }
   }
-}
-
-// printf's "%.*g" with the sign blank and the exponent widened to three
-// digits: what every formatter here must give.
-std::string reference(double value, int digits) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.*g", digits, value);
-  std::string printed = text;
-  std::size_t e = printed.find('e');
-  if (e != std::string::npos && printed.size() - e == 4) {
-    printed = printed.substr(0, e + 2) + "0" + printed.substr(e + 2);
-  }
-  return (printed[0] == '-' ? "" : " ") + printed;
 }
 
 std::string single_item(float value) {
