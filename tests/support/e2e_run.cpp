@@ -75,6 +75,10 @@ StartedRun start_tarvel(const TempFolder& folder, const std::vector<std::string>
     std::istringstream wrapper(std::getenv("TARVEL_TEST_WRAPPER"));
     for (std::string word; wrapper >> word;) words.push_back(word);
   }
+#ifdef TARVEL_EMULATOR
+  std::istringstream emulator(TARVEL_EMULATOR);
+  for (std::string word; emulator >> word;) words.push_back(word);
+#endif
   words.push_back(tarvel_binary());
   words.insert(words.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
