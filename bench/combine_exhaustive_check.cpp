@@ -19,13 +19,15 @@
 
 #include "combine/combining_kernel.h"
 #include "combine/covariance_kernel.h"
+#include "combine/extended.h"
 #include "combine/extended_in_double.h"
 #include "combine/simd_level.h"
 
 namespace {
 
 using tarvel::detail::SimdLevel;
-using Ext = long double;
+// The build's extended type: the x87's, or the portable one.
+using Ext = tarvel::Extended;
 
 // xoshiro256** : fast, and good enough to spread the cases.
 class Random {
