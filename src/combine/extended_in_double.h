@@ -129,8 +129,13 @@ inline bool two_steps_round_alike(double u1, double u2, double rounded) {
   return slack <= binade * kHalfFloatGapScale || !(size < std::numeric_limits<double>::infinity());
 }
 
-// One combined sample y = sum over k of x(k) v(k), in extended precision as
-// written: sr <- (xr·vr + sr) - xi·vi; si <- (xi·vr + si) + xr·vi.
+// One combined sample y = sum over k of x(k) v(k), bit for bit as the
+// extended evaluation as written gives it: sr <- (xr·vr + sr) - xi·vi;
+// si <- (xi·vr + si) + xr·vi. Every running sum is stored in single, so each
+// step depends only on the float sums before it: a step whose double
+// evaluation passes two_steps_round_alike takes the double result, and only
+// the others are evaluated in extended precision (slow where the extended
+// type is the portable one).
 [[gnu::noinline, gnu::cold]] inline void combine_sample_extended(const float* xr, const float* xi,
                                                                  const float* vr, const float* vi,
                                                                  std::int64_t channels, float& yr,
@@ -138,8 +143,20 @@ inline bool two_steps_round_alike(double u1, double u2, double rounded) {
   float sr = 0;
   float si = 0;
   for (std::int64_t k = 0; k < channels; ++k) {
-    sr = extended_multiply_add_minus(xr[k], vr[k], sr, xi[k], vi[k]);
-    si = extended_multiply_add_plus(xi[k], vr[k], si, xr[k], vi[k]);
+    const double xrk = xr[k];
+    const double xik = xi[k];
+    const double u1 = xrk * vr[k] + sr;
+    const double u2 = u1 - xik * vi[k];
+    const auto r = static_cast<float>(u2);
+    const double w1 = xik * vr[k] + si;
+    const double w2 = w1 + xrk * vi[k];
+    const auto i = static_cast<float>(w2);
+    sr = two_steps_round_alike(u1, u2, r)
+             ? r
+             : extended_multiply_add_minus(xr[k], vr[k], sr, xi[k], vi[k]);
+    si = two_steps_round_alike(w1, w2, i)
+             ? i
+             : extended_multiply_add_plus(xi[k], vr[k], si, xr[k], vi[k]);
   }
   yr = sr;
   yi = si;
