@@ -4,13 +4,9 @@
 
 #include "combine/covariance_kernel.h"
 #include "combine/decibels.h"
+#include "combine/extended.h"
 
 namespace tarvel {
-
-// The divisions by S and the SNR widen every operand to long double, so each
-// is evaluated in the x87 extended format; the cast to float on storing is its
-// one rounding.
-using Ext = long double;
 
 namespace {
 
@@ -88,10 +84,10 @@ void compute_means_and_covariance(const Array2<float>& xr, const Array2<float>& 
   }
 
   accumulate_channel_sums(xr.row(1), xi.row(1), samples, channels, mr, mi);
-  const Ext s = static_cast<Ext>(samples);  // exact
+  const Extended s = samples;  // exact
   for (std::int64_t k = 0; k < channels; ++k) {
-    mr[k] = static_cast<float>(Ext{mr[k]} / s);
-    mi[k] = static_cast<float>(Ext{mi[k]} / s);
+    mr[k] = extended_quotient(mr[k], s);
+    mi[k] = extended_quotient(mi[k], s);
   }
 
   detail::accumulate_covariance_sums(level, xr.row(1), xi.row(1), samples, channels, mr, mi, rr,
@@ -111,8 +107,8 @@ void compute_means_and_covariance(const Array2<float>& xr, const Array2<float>& 
   }
 
   for (std::int64_t i = 0; i < channels * channels; ++i) {
-    rr[i] = static_cast<float>(Ext{rr[i]} / s);
-    ri[i] = static_cast<float>(Ext{ri[i]} / s);
+    rr[i] = extended_quotient(rr[i], s);
+    ri[i] = extended_quotient(ri[i], s);
   }
   // A covariance diagonal is real; whatever the sums left there goes.
   for (std::int64_t k = 0; k < channels; ++k) ri[k * channels + k] = 0;
@@ -121,15 +117,15 @@ void compute_means_and_covariance(const Array2<float>& xr, const Array2<float>& 
 void compute_channel_snr(const ComplexVector& m, const ComplexMatrix& R, std::int64_t sample_count,
                          Array1<float>& snr) {
   const std::int64_t channels = m.re.size();
-  const Ext s = static_cast<Ext>(sample_count);  // exact
+  const Extended s = sample_count;  // exact
   for (std::int64_t k = 1; k <= channels; ++k) {
-    const Ext mr = m.re(k);
-    const Ext mi = m.im(k);
-    const Ext rr = R.re(k, k);
-    const Ext ri = R.im(k, k);
+    const Extended mr = m.re(k);
+    const Extended mi = m.im(k);
+    const Extended rr = R.re(k, k);
+    const Extended ri = R.im(k, k);
     // P and Q are not stored: they stay extended into the quotient.
-    const Ext p = mr * mr + mi * mi;
-    const Ext q = std::sqrt(rr * rr + ri * ri);
+    const Extended p = mr * mr + mi * mi;
+    const Extended q = square_root(rr * rr + ri * ri);
     const float x = static_cast<float>((p / q) * s);
     snr(k) = detail::decibels(x);
   }

@@ -2,14 +2,11 @@
 
 #include "combine/combining_kernel.h"
 #include "combine/decibels.h"
+#include "combine/extended.h"
 #include "combine/extended_in_double.h"
 #include "runtime/helper_thread.h"
 
 namespace tarvel {
-
-// Every operand below is widened to long double, so each formula is evaluated
-// in the x87 extended format; the cast on storing is its one rounding.
-using Ext = long double;
 
 // Below this many products a second thread costs more than it saves.
 constexpr std::int64_t kMinSharedProducts = std::int64_t{1} << 16;
@@ -24,8 +21,8 @@ void compute_optimum_weights(const ComplexVector& m, const ComplexMatrix& B, Com
     float sr = 0;
     float si = 0;
     for (std::int64_t l = 0; l < channels; ++l) {
-      sr = static_cast<float>((Ext{mr[l]} * Ext{brk[l]} + Ext{sr}) - Ext{mi[l]} * Ext{bik[l]});
-      si = static_cast<float>((Ext{mr[l]} * Ext{bik[l]} + Ext{si}) + Ext{mi[l]} * Ext{brk[l]});
+      sr = extended_multiply_add_minus(mr[l], brk[l], sr, mi[l], bik[l]);
+      si = extended_multiply_add_plus(mr[l], bik[l], si, mi[l], brk[l]);
     }
     w.re(k) = sr;
     // Negated, not subtracted from zero: a zero sum gives a negative zero.
@@ -48,17 +45,17 @@ std::int64_t select_reference_channel(const Array1<float>& snr) {
 
 void normalise_weights(const ComplexVector& w, std::int64_t ref, ComplexVector& v) {
   const std::int64_t channels = w.re.size();
-  const Ext wr_ref = w.re(ref);
-  const Ext wi_ref = w.im(ref);
+  const float wr_ref = w.re(ref);
+  const float wi_ref = w.im(ref);
   // mag, qr and qi are stored values, each rounded to single.
-  const float mag = static_cast<float>(wr_ref * wr_ref + wi_ref * wi_ref);
-  const float qr = static_cast<float>(wr_ref / Ext{mag});
-  const float qi = static_cast<float>(-wi_ref / Ext{mag});
+  const float mag = extended_sum_of_products(wr_ref, wr_ref, wi_ref, wi_ref);
+  const float qr = extended_quotient(wr_ref, mag);
+  const float qi = extended_quotient(-wi_ref, mag);
   for (std::int64_t k = 1; k <= channels; ++k) {
-    const Ext wr = w.re(k);
-    const Ext wi = w.im(k);
-    v.re(k) = static_cast<float>(wr * Ext{qr} - wi * Ext{qi});
-    v.im(k) = static_cast<float>(wi * Ext{qr} + wr * Ext{qi});
+    const float wr = w.re(k);
+    const float wi = w.im(k);
+    v.re(k) = extended_difference_of_products(wr, qr, wi, qi);
+    v.im(k) = extended_sum_of_products(wi, qr, wr, qi);
   }
   // Exactly 1 + 0j, whatever the quotient gave (NaN included).
   v.re(ref) = 1;
@@ -98,7 +95,7 @@ void combine_signal(const Array2<float>& xr, const Array2<float>& xi, const Comp
 
 CombinedStatistics compute_combined_statistics(const Array1<float>& yr, const Array1<float>& yi) {
   const std::int64_t samples = yr.size();
-  const Ext s = static_cast<Ext>(samples);  // exact
+  const Extended s = samples;  // exact
   CombinedStatistics result;
 
   // Single additions are the extended ones: the exact sum of two floats
@@ -110,11 +107,11 @@ CombinedStatistics compute_combined_statistics(const Array1<float>& yr, const Ar
     ybr = yr(n) + ybr;
     ybi = yi(n) + ybi;
   }
-  ybr = static_cast<float>(Ext{ybr} / s);
-  ybi = static_cast<float>(Ext{ybi} / s);
+  ybr = extended_quotient(ybr, s);
+  ybi = extended_quotient(ybi, s);
 
   // Stored, unlike the per-channel power, which stays extended.
-  const float pc = static_cast<float>(Ext{ybr} * Ext{ybr} + Ext{ybi} * Ext{ybi});
+  const float pc = extended_sum_of_products(ybr, ybr, ybi, ybi);
 
   // The deviations, their squares and the partial sum t are held in double
   // precision; the running noise power itself is single. Each step is
@@ -124,9 +121,9 @@ CombinedStatistics compute_combined_statistics(const Array1<float>& yr, const Ar
   for (std::int64_t n = 1; n <= samples; ++n) {
     n0 = detail::noise_power_step(yr(n), yi(n), ybr, ybi, n0);
   }
-  n0 = static_cast<float>(Ext{n0} / s);
+  n0 = extended_quotient(n0, s);
 
-  const float x = static_cast<float>((Ext{pc} / Ext{n0}) * s);
+  const float x = static_cast<float>((Extended{pc} / Extended{n0}) * s);
   result.mean_re = ybr;
   result.mean_im = ybi;
   result.power = pc;

@@ -1,5 +1,5 @@
 // The covariance and combining formulas evaluated in double precision instead
-// of the x87 extended format, with the tests that prove, value by value, that
+// of the extended format, with the tests that prove, value by value, that
 // the double result rounds to the same float as the extended one. Where a test
 // cannot prove it, the caller evaluates that formula in extended precision.
 //
@@ -15,9 +15,9 @@
 #include <cstdint>
 #include <limits>
 
-namespace tarvel::detail {
+#include "combine/extended.h"
 
-using Ext = long double;
+namespace tarvel::detail {
 
 // One operation on exact products: e = c·a - d·b and f = c·b + d·a.
 //
@@ -75,10 +75,10 @@ inline bool is_coarse(float v) {
 // every call to pick the result afterwards.
 [[gnu::noinline, gnu::cold]] inline float extended_product_difference(float c, float a, float d,
                                                                       float b) {
-  return static_cast<float>(Ext{c} * Ext{a} - Ext{d} * Ext{b});
+  return extended_difference_of_products(c, a, d, b);
 }
 [[gnu::noinline, gnu::cold]] inline float extended_product_sum(float c, float b, float d, float a) {
-  return static_cast<float>(Ext{c} * Ext{b} + Ext{d} * Ext{a});
+  return extended_sum_of_products(c, b, d, a);
 }
 
 // c·a - d·b and c·b + d·a rounded once to float, bit for bit as the extended
@@ -129,8 +129,13 @@ inline bool two_steps_round_alike(double u1, double u2, double rounded) {
   return slack <= binade * kHalfFloatGapScale || !(size < std::numeric_limits<double>::infinity());
 }
 
-// One combined sample y = sum over k of x(k) v(k), in extended precision as
-// written: sr <- (xr·vr + sr) - xi·vi; si <- (xi·vr + si) + xr·vi.
+// One combined sample y = sum over k of x(k) v(k), bit for bit as the
+// extended evaluation as written gives it: sr <- (xr·vr + sr) - xi·vi;
+// si <- (xi·vr + si) + xr·vi. Every running sum is stored in single, so each
+// step depends only on the float sums before it: a step whose double
+// evaluation passes two_steps_round_alike takes the double result, and only
+// the others are evaluated in extended precision (slow where the extended
+// type is the portable one).
 [[gnu::noinline, gnu::cold]] inline void combine_sample_extended(const float* xr, const float* xi,
                                                                  const float* vr, const float* vi,
                                                                  std::int64_t channels, float& yr,
@@ -138,8 +143,20 @@ inline bool two_steps_round_alike(double u1, double u2, double rounded) {
   float sr = 0;
   float si = 0;
   for (std::int64_t k = 0; k < channels; ++k) {
-    sr = static_cast<float>((Ext{xr[k]} * Ext{vr[k]} + Ext{sr}) - Ext{xi[k]} * Ext{vi[k]});
-    si = static_cast<float>((Ext{xi[k]} * Ext{vr[k]} + Ext{si}) + Ext{xr[k]} * Ext{vi[k]});
+    const double xrk = xr[k];
+    const double xik = xi[k];
+    const double u1 = xrk * vr[k] + sr;
+    const double u2 = u1 - xik * vi[k];
+    const auto r = static_cast<float>(u2);
+    const double w1 = xik * vr[k] + si;
+    const double w2 = w1 + xrk * vi[k];
+    const auto i = static_cast<float>(w2);
+    sr = two_steps_round_alike(u1, u2, r)
+             ? r
+             : extended_multiply_add_minus(xr[k], vr[k], sr, xi[k], vi[k]);
+    si = two_steps_round_alike(w1, w2, i)
+             ? i
+             : extended_multiply_add_plus(xi[k], vr[k], si, xr[k], vi[k]);
   }
   yr = sr;
   yi = si;
@@ -219,12 +236,12 @@ inline constexpr double kNoisePowerRoundingScale = 0x1p-24 - 0x1p-46;
 // The step in extended precision, as written.
 [[gnu::noinline, gnu::cold]] inline float noise_power_step_extended(float yr, float yi, float ybr,
                                                                     float ybi, float n0) {
-  const double dr = static_cast<double>(Ext{yr} - Ext{ybr});
+  const double dr = static_cast<double>(Extended{yr} - Extended{ybr});
   const double dr2 = dr * dr;
-  const double t = static_cast<double>(Ext{dr2} + Ext{n0});
-  const double di = static_cast<double>(Ext{yi} - Ext{ybi});
+  const double t = static_cast<double>(Extended{dr2} + Extended{n0});
+  const double di = static_cast<double>(Extended{yi} - Extended{ybi});
   const double di2 = di * di;
-  return static_cast<float>(Ext{di2} + Ext{t});
+  return static_cast<float>(Extended{di2} + Extended{t});
 }
 
 // The step in double precision; returns false, leaving `next` unspecified,

@@ -3,12 +3,14 @@
 #include <cstdint>
 
 #include "combine/decibels.h"
+#include "combine/extended.h"
 
 namespace tarvel::reference {
 
-// Every operand below is widened to long double, so each formula is evaluated
-// in the x87 extended format; the cast to float on storing is its one rounding.
-using Ext = long double;
+// Every operand below is widened to the extended type, so each formula is
+// evaluated in extended precision; the cast to float on storing is its one
+// rounding.
+using Ext = Extended;
 
 void compute_means_and_covariance(const Array2<float>& xr, const Array2<float>& xi,
                                   ComplexVector& m, ComplexMatrix& R) {
@@ -40,7 +42,7 @@ void compute_means_and_covariance(const Array2<float>& xr, const Array2<float>& 
       mi[k] = static_cast<float>(Ext{xin[k]} + Ext{mi[k]});
     }
   }
-  const Ext s = static_cast<Ext>(samples);  // exact
+  const Ext s = samples;  // exact
   for (std::int64_t k = 0; k < channels; ++k) {
     mr[k] = static_cast<float>(Ext{mr[k]} / s);
     mi[k] = static_cast<float>(Ext{mi[k]} / s);
@@ -101,7 +103,7 @@ void combine_signal(const Array2<float>& xr, const Array2<float>& xi, const Comp
 
 CombinedStatistics compute_combined_statistics(const Array1<float>& yr, const Array1<float>& yi) {
   const std::int64_t samples = yr.size();
-  const Ext s = static_cast<Ext>(samples);  // exact
+  const Ext s = samples;  // exact
   CombinedStatistics result;
 
   float ybr = 0;

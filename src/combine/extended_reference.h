@@ -1,6 +1,6 @@
 // The straightforward extended-precision evaluation of the hot loops of the
-// channel statistics and the combining: every formula widened to long double
-// in the order it is written and rounded once when stored. The fast versions
+// channel statistics and the combining: every formula widened to the
+// extended type in the order it is written and rounded once when stored. The fast versions
 // in channel_statistics.cpp and combining.cpp must give the same bits; these
 // are what they are checked against, and nothing else in the tool calls them.
 #pragma once

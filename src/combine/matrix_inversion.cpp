@@ -2,11 +2,11 @@
 
 #include <cmath>
 
+#include "combine/extended.h"
+
 namespace tarvel {
 
 namespace {
-
-using Ext = long double;
 
 // Stands in for the squared magnitude of a pivot that is zero or NaN, so the
 // routine never stops: a zero pivot gives a zero row of B, not infinities.
@@ -39,10 +39,10 @@ void invert_complex_matrix(Array2<float>& ar, Array2<float>& ai, Array2<float>& 
     float* bik = bi.row(k);
     const std::int64_t kk = k - 1;  // 0-based pivot column
 
-    float mag = static_cast<float>(Ext{ark[kk]} * Ext{ark[kk]} + Ext{aik[kk]} * Ext{aik[kk]});
+    float mag = extended_sum_of_products(ark[kk], ark[kk], aik[kk], aik[kk]);
     if (mag == 0 || std::isnan(mag)) mag = kZeroPivotSubstitute;
-    const float pr = static_cast<float>(Ext{ark[kk]} / Ext{mag});
-    const float pi = static_cast<float>(-Ext{aik[kk]} / Ext{mag});
+    const float pr = extended_quotient(ark[kk], mag);
+    const float pi = extended_quotient(-aik[kk], mag);
     ark[kk] = 1;
     aik[kk] = 0;
 
@@ -50,14 +50,14 @@ void invert_complex_matrix(Array2<float>& ar, Array2<float>& ai, Array2<float>& 
     // update, kept in t (and s).
     for (std::int64_t j = 0; j < n; ++j) {
       const float t = brk[j];
-      brk[j] = static_cast<float>(Ext{pr} * Ext{t} - Ext{pi} * Ext{bik[j]});
-      bik[j] = static_cast<float>(Ext{pr} * Ext{bik[j]} + Ext{pi} * Ext{t});
+      brk[j] = extended_difference_of_products(pr, t, pi, bik[j]);
+      bik[j] = extended_sum_of_products(pr, bik[j], pi, t);
     }
     // Left of the pivot, row k of A is already zero.
     for (std::int64_t j = k; j < n; ++j) {
       const float s = ark[j];
-      ark[j] = static_cast<float>(Ext{pr} * Ext{s} - Ext{pi} * Ext{aik[j]});
-      aik[j] = static_cast<float>(Ext{pr} * Ext{aik[j]} + Ext{pi} * Ext{s});
+      ark[j] = extended_difference_of_products(pr, s, pi, aik[j]);
+      aik[j] = extended_sum_of_products(pr, aik[j], pi, s);
     }
 
     for (std::int64_t i = 1; i <= n; ++i) {
@@ -77,13 +77,13 @@ void invert_complex_matrix(Array2<float>& ar, Array2<float>& ai, Array2<float>& 
       // last; one rounding.
       for (std::int64_t j = 0; j < n; ++j) {
         const float t = brk[j];
-        bri[j] = static_cast<float>((Ext{qr} * Ext{t} + Ext{bri[j]}) - Ext{qi} * Ext{bik[j]});
-        bii[j] = static_cast<float>((Ext{qr} * Ext{bik[j]} + Ext{bii[j]}) + Ext{qi} * Ext{t});
+        bri[j] = extended_multiply_add_minus(qr, t, bri[j], qi, bik[j]);
+        bii[j] = extended_multiply_add_plus(qr, bik[j], bii[j], qi, t);
       }
       for (std::int64_t j = k; j < n; ++j) {
         const float s = ark[j];
-        ari[j] = static_cast<float>((Ext{qr} * Ext{s} + Ext{ari[j]}) - Ext{qi} * Ext{aik[j]});
-        aii[j] = static_cast<float>((Ext{qr} * Ext{aik[j]} + Ext{aii[j]}) + Ext{qi} * Ext{s});
+        ari[j] = extended_multiply_add_minus(qr, s, ari[j], qi, aik[j]);
+        aii[j] = extended_multiply_add_plus(qr, aik[j], aii[j], qi, s);
       }
     }
   }

@@ -1,20 +1,72 @@
 #include "runtime/fp_environment.h"
 
+#include <cfenv>
+#include <cstdint>
+
 namespace tarvel {
 
-#if !defined(__x86_64__)
-#error "tarvel's arithmetic model needs the x87 extended type of x86-64"
+namespace {
+
+#if defined(__x86_64__) || defined(__i386__)
+// x87 control word: exceptions masked (bits 0-5), precision control 11b
+// (64-bit significand), rounding control 00b (to nearest); bits 6, 7 and
+// 13-15 are reserved.
+constexpr std::uint16_t kX87Control = 0x037F;
+constexpr std::uint16_t kX87ControlMask = 0x0F3F;
 #endif
 
+#if defined(__x86_64__) || (defined(__i386__) && defined(__SSE__))
+#define TARVEL_HAS_SSE_CONTROL 1
+// MXCSR: exceptions masked (bits 7-12), round to nearest, no flush to zero
+// and no denormals-are-zero, flags (bits 0-5) cleared.
+constexpr std::uint32_t kSseControl = 0x1F80;
+constexpr std::uint32_t kSseControlMask = 0xFFC0;
+#endif
+
+#if defined(__aarch64__)
+// FPCR all zero: no exception traps (bits 8-12, 15), round to nearest
+// (bits 22-23), no flush to zero (bit 24), NaN operands passed on rather
+// than replaced by the default NaN (bit 25), IEEE half precision.
+constexpr std::uint64_t kFpcr = 0;
+#endif
+
+}  // namespace
+
 void set_floating_point_environment() {
-  // x87 control word: exceptions masked (bits 0-5), precision control 11b
-  // (64-bit significand), rounding control 00b (to nearest).
-  const unsigned short x87_control = 0x037F;
-  asm volatile("fldcw %0" : : "m"(x87_control));
-  // MXCSR: exceptions masked (bits 7-12), round to nearest, no flush to zero
-  // and no denormals-are-zero, flags cleared.
-  const unsigned int sse_control = 0x1F80;
-  asm volatile("ldmxcsr %0" : : "m"(sse_control));
+#if defined(__x86_64__) || defined(__i386__)
+  asm volatile("fldcw %0" : : "m"(kX87Control));
+#endif
+#if defined(TARVEL_HAS_SSE_CONTROL)
+  asm volatile("ldmxcsr %0" : : "m"(kSseControl));
+#endif
+#if defined(__aarch64__)
+  asm volatile("msr fpcr, %0" : : "r"(kFpcr));
+#endif
+#if !defined(__x86_64__) && !defined(__i386__) && !defined(__aarch64__)
+  // Elsewhere the standard default: round to nearest, no traps.
+  std::fesetenv(FE_DFL_ENV);
+  std::fesetround(FE_TONEAREST);
+#endif
+}
+
+bool floating_point_environment_is_set() {
+  bool as_set = std::fegetround() == FE_TONEAREST;
+#if defined(__x86_64__) || defined(__i386__)
+  std::uint16_t x87_control = 0;
+  asm volatile("fnstcw %0" : "=m"(x87_control));
+  as_set = as_set && (x87_control & kX87ControlMask) == (kX87Control & kX87ControlMask);
+#endif
+#if defined(TARVEL_HAS_SSE_CONTROL)
+  std::uint32_t sse_control = 0;
+  asm volatile("stmxcsr %0" : "=m"(sse_control));
+  as_set = as_set && (sse_control & kSseControlMask) == (kSseControl & kSseControlMask);
+#endif
+#if defined(__aarch64__)
+  std::uint64_t fpcr = 0;
+  asm volatile("mrs %0, fpcr" : "=r"(fpcr));
+  as_set = as_set && fpcr == kFpcr;
+#endif
+  return as_set;
 }
 
 }  // namespace tarvel

@@ -16,6 +16,7 @@
 
 #include "combine/channel_statistics.h"
 #include "combine/combine_test_support.h"
+#include "combine/extended.h"
 #include "combine/extended_reference.h"
 #include "combine/matrix_inversion.h"
 
@@ -418,7 +419,7 @@ float plain_double_noise_power(const std::vector<float>& yr, const std::vector<f
     const double di = static_cast<double>(yi[n]) - e.mean_im;
     n0 = static_cast<float>(di * di + (dr * dr + n0));
   }
-  return static_cast<float>(static_cast<long double>(n0) / static_cast<long double>(yr.size()));
+  return extended_quotient(n0, static_cast<std::int64_t>(yr.size()));
 }
 
 bool plain_double_is_wrong(const std::vector<float>& yr, const std::vector<float>& yi) {

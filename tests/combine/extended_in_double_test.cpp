@@ -117,8 +117,7 @@ TwoSteps two_steps(float x, float v, float s, float y, float w) {
 }
 
 float extended_two_steps(float x, float v, float s, float y, float w) {
-  using Ext = long double;
-  return static_cast<float>((Ext{x} * Ext{v} + Ext{s}) - Ext{y} * Ext{w});
+  return extended_multiply_add_minus(x, v, s, y, w);
 }
 
 struct StepRow {
