@@ -95,25 +95,27 @@ const Data& data(std::int64_t samples, std::int64_t channels) {
 
 // How each benchmark is evaluated: the reference, or the fast code at the
 // best level or a given one.
-enum Variant : int { kReference, kFast, kSse2, kScalar };
-
-bool usable(benchmark::State& state, Variant variant) {
-  if (variant == kFast || variant == kReference) return true;
-  const SimdLevel level = variant == kSse2 ? SimdLevel::kSse2 : SimdLevel::kScalar;
-  if (tarvel::detail::simd_level_supported(level)) return true;
-  state.SkipWithError("level not supported here");
-  return false;
-}
+enum Variant : int { kReference, kFast, kVector256, kVector128, kScalar };
 
 SimdLevel level_of(Variant variant) {
   switch (variant) {
-    case kSse2:
-      return SimdLevel::kSse2;
+    case kVector256:
+      return SimdLevel::kVector256;
+    case kVector128:
+      return SimdLevel::kVector128;
     case kScalar:
       return SimdLevel::kScalar;
     default:
       return tarvel::detail::best_simd_level();
   }
+}
+
+bool usable(benchmark::State& state, Variant variant) {
+  if (variant == kReference || tarvel::detail::simd_level_supported(level_of(variant))) {
+    return true;
+  }
+  state.SkipWithError("level not supported here");
+  return false;
 }
 
 void statistics(benchmark::State& state, Variant variant) {
@@ -174,11 +176,13 @@ void sizes(benchmark::internal::Benchmark* b) {
 
 BENCHMARK_CAPTURE(statistics, reference, kReference)->Apply(sizes);
 BENCHMARK_CAPTURE(statistics, fast, kFast)->Apply(sizes);
-BENCHMARK_CAPTURE(statistics, sse2, kSse2)->Apply(sizes);
+BENCHMARK_CAPTURE(statistics, vector256, kVector256)->Apply(sizes);
+BENCHMARK_CAPTURE(statistics, vector128, kVector128)->Apply(sizes);
 BENCHMARK_CAPTURE(statistics, scalar, kScalar)->Apply(sizes);
 BENCHMARK_CAPTURE(combining, reference, kReference)->Apply(sizes);
 BENCHMARK_CAPTURE(combining, fast, kFast)->Apply(sizes);
-BENCHMARK_CAPTURE(combining, sse2, kSse2)->Apply(sizes);
+BENCHMARK_CAPTURE(combining, vector256, kVector256)->Apply(sizes);
+BENCHMARK_CAPTURE(combining, vector128, kVector128)->Apply(sizes);
 BENCHMARK_CAPTURE(combining, scalar, kScalar)->Apply(sizes);
 BENCHMARK_CAPTURE(combined, reference, kReference)->Apply(sizes);
 BENCHMARK_CAPTURE(combined, fast, kFast)->Apply(sizes);
@@ -205,7 +209,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
     for (const auto& [name, time] : times_) {
       const auto at = name.find("/reference/");
       if (at != std::string::npos) continue;
-      for (const char* variant : {"/fast/", "/sse2/", "/scalar/"}) {
+      for (const char* variant : {"/fast/", "/vector256/", "/vector128/", "/scalar/"}) {
         const auto pos = name.find(variant);
         if (pos == std::string::npos) continue;
         std::string reference = name;

@@ -130,7 +130,7 @@ struct Tally {
   std::int64_t mismatches = 0;
   std::int64_t plain_wrong = 0;  // the double result rounded without any test would differ
   void print() const {
-    std::printf("%-38s %11lld cases %9lld fallbacks %8lld plain-double wrong %4lld mismatches\n",
+    std::printf("%-40s %11lld cases %9lld fallbacks %8lld plain-double wrong %4lld mismatches\n",
                 name, static_cast<long long>(cases), static_cast<long long>(fallbacks),
                 static_cast<long long>(plain_wrong), static_cast<long long>(mismatches));
   }
@@ -459,13 +459,18 @@ int main(int argc, char** argv) {
 
   std::int64_t mismatches = difference.mismatches + sum.mismatches + minus.mismatches +
                             plus.mismatches + noise.mismatches;
-  for (SimdLevel level : {SimdLevel::kSse2, SimdLevel::kAvx2}) {
+  for (SimdLevel level : {SimdLevel::kVector128, SimdLevel::kVector256, SimdLevel::kVector512}) {
     if (!tarvel::detail::simd_level_supported(level)) continue;
-    const bool avx2 = level == SimdLevel::kAvx2;
-    Tally covariance{avx2 ? "covariance kernel e and f, avx2" : "covariance kernel e and f, sse2"};
+    const bool v128 = level == SimdLevel::kVector128;
+    const bool v256 = level == SimdLevel::kVector256;
+    Tally covariance{v128   ? "covariance kernel e and f, 128-bit"
+                     : v256 ? "covariance kernel e and f, 256-bit"
+                            : "covariance kernel e and f, 512-bit"};
     check_covariance_kernel(level, cases, covariance);
     covariance.print();
-    Tally combining{avx2 ? "combining kernel steps, avx2" : "combining kernel steps, sse2"};
+    Tally combining{v128   ? "combining kernel steps, 128-bit"
+                    : v256 ? "combining kernel steps, 256-bit"
+                           : "combining kernel steps, 512-bit"};
     check_combining_kernel(level, cases, combining);
     combining.print();
     mismatches += covariance.mismatches + combining.mismatches;

@@ -1,11 +1,15 @@
-#include "combine/combining_kernel.h"
+// Vectors wider than 16 bytes never cross a call in this file (the kernel
+// is inlined whole into the function of its width), so the ABI of passing
+// them does not apply.
+#pragma GCC diagnostic ignored "-Wpsabi"
 
-#include <immintrin.h>
+#include "combine/combining_kernel.h"
 
 #include <cstdint>
 #include <limits>
 
 #include "combine/extended_in_double.h"
+#include "runtime/simd.h"
 
 namespace tarvel::detail {
 namespace {
@@ -23,7 +27,7 @@ inline void combine_one(const float* xr, const float* xi, const float* vr, const
 
 // The samples of one group whose lanes are flagged, again in extended
 // precision.
-[[gnu::noinline, gnu::cold]] void recombine_lanes(int lanes, const float* xr, const float* xi,
+[[gnu::noinline, gnu::cold]] void recombine_lanes(unsigned lanes, const float* xr, const float* xi,
                                                   std::int64_t channels, const float* vr,
                                                   const float* vi, float* yr, float* yi) {
   for (int lane = 0; lanes != 0; ++lane, lanes >>= 1) {
@@ -35,108 +39,81 @@ inline void combine_one(const float* xr, const float* xi, const float* vr, const
 }
 
 // All ones in the lanes where two_steps_round_alike(u1, u2, rounded) fails.
-inline __m128d differ_sse2(__m128d u1, __m128d u2, __m128d rounded) {
-  const __m128d sign = _mm_set1_pd(-0.0);
-  const __m128d size = _mm_andnot_pd(sign, u2);
-  const __m128d binade = _mm_and_pd(u2, _mm_castsi128_pd(_mm_set1_epi64x(kExponentBits)));
-  const __m128d slack = _mm_add_pd(
-      _mm_andnot_pd(sign, _mm_sub_pd(u2, rounded)),
-      _mm_mul_pd(_mm_add_pd(_mm_andnot_pd(sign, u1), size), _mm_set1_pd(kTwoStepErrorScale)));
-  return _mm_and_pd(_mm_cmpnle_pd(slack, _mm_mul_pd(binade, _mm_set1_pd(kHalfFloatGapScale))),
-                    _mm_cmplt_pd(size, _mm_set1_pd(kInfinity)));
+template <class D>
+[[gnu::always_inline]] inline simd::MaskOf<D> differ_lanes(D u1, D u2, D rounded) {
+  using M = simd::MaskOf<D>;
+  const D size = simd::magnitude(u2);
+  const D binade = simd::bits_as<D>(simd::bits_as<M>(u2) & simd::splat<M>(kExponentBits));
+  const D slack = simd::magnitude(u2 - rounded) +
+                  (simd::magnitude(u1) + size) * simd::splat<D>(kTwoStepErrorScale);
+  return simd::both<M>(~(slack <= binade * simd::splat<D>(kHalfFloatGapScale)),
+                       size < simd::splat<D>(kInfinity));
 }
 
-void combine_sse2(const float* xr, const float* xi, std::int64_t samples, std::int64_t channels,
-                  const float* vr, const float* vi, float* yr, float* yi) {
-  constexpr std::int64_t kLanes = 2;
+// The samples kLanes at a time, one per lane, written once for every vector
+// width; the samples after the last whole group one by one.
+template <int kLanes>
+[[gnu::always_inline]] inline void combine_vector(const float* xr, const float* xi,
+                                                  std::int64_t samples, std::int64_t channels,
+                                                  const float* vr, const float* vi, float* yr,
+                                                  float* yi) {
+  using D = simd::Vec<double, kLanes>;
+  using F = simd::Vec<float, kLanes>;
   std::int64_t n = 0;
   for (; n + kLanes <= samples; n += kLanes) {
     const float* xrn = xr + n * channels;
     const float* xin = xi + n * channels;
-    __m128d sr = _mm_setzero_pd();
-    __m128d si = _mm_setzero_pd();
-    __m128 sr_single = _mm_setzero_ps();
-    __m128 si_single = _mm_setzero_ps();
-    __m128d differ = _mm_setzero_pd();
+    D sr{};
+    D si{};
+    F sr_single{};
+    F si_single{};
+    simd::MaskOf<D> differ{};
     for (std::int64_t k = 0; k < channels; ++k) {
-      const __m128d xrk = _mm_set_pd(xrn[channels + k], xrn[k]);
-      const __m128d xik = _mm_set_pd(xin[channels + k], xin[k]);
-      const __m128d vrk = _mm_set1_pd(vr[k]);
-      const __m128d vik = _mm_set1_pd(vi[k]);
-      const __m128d u1 = _mm_add_pd(_mm_mul_pd(xrk, vrk), sr);
-      const __m128d u2 = _mm_sub_pd(u1, _mm_mul_pd(xik, vik));
-      sr_single = _mm_cvtpd_ps(u2);  // each running sum is stored in single
-      sr = _mm_cvtps_pd(sr_single);
-      const __m128d w1 = _mm_add_pd(_mm_mul_pd(xik, vrk), si);
-      const __m128d w2 = _mm_add_pd(w1, _mm_mul_pd(xrk, vik));
-      si_single = _mm_cvtpd_ps(w2);
-      si = _mm_cvtps_pd(si_single);
-      differ = _mm_or_pd(differ, _mm_or_pd(differ_sse2(u1, u2, sr), differ_sse2(w1, w2, si)));
+      const D xrk = simd::widen(simd::load_strided<F>(xrn + k, channels));
+      const D xik = simd::widen(simd::load_strided<F>(xin + k, channels));
+      const D vrk = simd::splat<D>(vr[k]);
+      const D vik = simd::splat<D>(vi[k]);
+      const D u1 = xrk * vrk + sr;
+      const D u2 = u1 - xik * vik;
+      sr_single = simd::narrow(u2);  // each running sum is stored in single
+      sr = simd::widen(sr_single);
+      const D w1 = xik * vrk + si;
+      const D w2 = w1 + xrk * vik;
+      si_single = simd::narrow(w2);
+      si = simd::widen(si_single);
+      differ =
+          simd::either(differ, simd::either(differ_lanes(u1, u2, sr), differ_lanes(w1, w2, si)));
     }
-    _mm_storel_pi(reinterpret_cast<__m64*>(yr + n), sr_single);
-    _mm_storel_pi(reinterpret_cast<__m64*>(yi + n), si_single);
-    const int lanes = _mm_movemask_pd(differ);
-    if (lanes != 0) recombine_lanes(lanes, xrn, xin, channels, vr, vi, yr + n, yi + n);
+    simd::store(yr + n, sr_single);
+    simd::store(yi + n, si_single);
+    if (simd::any(differ)) {
+      recombine_lanes(simd::lane_bits(differ), xrn, xin, channels, vr, vi, yr + n, yi + n);
+    }
   }
   for (; n < samples; ++n) {
     combine_one(xr + n * channels, xi + n * channels, vr, vi, channels, yr[n], yi[n]);
   }
 }
 
-[[gnu::target("avx2")]] inline __m256d differ_avx2(__m256d u1, __m256d u2, __m256d rounded) {
-  const __m256d sign = _mm256_set1_pd(-0.0);
-  const __m256d size = _mm256_andnot_pd(sign, u2);
-  const __m256d binade = _mm256_and_pd(u2, _mm256_castsi256_pd(_mm256_set1_epi64x(kExponentBits)));
-  const __m256d slack = _mm256_add_pd(_mm256_andnot_pd(sign, _mm256_sub_pd(u2, rounded)),
-                                      _mm256_mul_pd(_mm256_add_pd(_mm256_andnot_pd(sign, u1), size),
-                                                    _mm256_set1_pd(kTwoStepErrorScale)));
-  return _mm256_and_pd(
-      _mm256_cmp_pd(slack, _mm256_mul_pd(binade, _mm256_set1_pd(kHalfFloatGapScale)), _CMP_NLE_UQ),
-      _mm256_cmp_pd(size, _mm256_set1_pd(kInfinity), _CMP_LT_OQ));
+void combine_vector128(const float* xr, const float* xi, std::int64_t samples,
+                       std::int64_t channels, const float* vr, const float* vi, float* yr,
+                       float* yi) {
+  combine_vector<2>(xr, xi, samples, channels, vr, vi, yr, yi);
 }
 
-// x[0], x[stride], x[2·stride], x[3·stride], widened.
-[[gnu::target("avx2")]] inline __m256d strided_avx2(const float* x, std::int64_t stride) {
-  return _mm256_cvtps_pd(_mm_set_ps(x[3 * stride], x[2 * stride], x[stride], x[0]));
-}
-
-[[gnu::target("avx2")]] void combine_avx2(const float* xr, const float* xi, std::int64_t samples,
+#if TARVEL_SIMD_X86
+TARVEL_TARGET_AVX2 void combine_vector256(const float* xr, const float* xi, std::int64_t samples,
                                           std::int64_t channels, const float* vr, const float* vi,
                                           float* yr, float* yi) {
-  constexpr std::int64_t kLanes = 4;
-  std::int64_t n = 0;
-  for (; n + kLanes <= samples; n += kLanes) {
-    const float* xrn = xr + n * channels;
-    const float* xin = xi + n * channels;
-    __m256d sr = _mm256_setzero_pd();
-    __m256d si = _mm256_setzero_pd();
-    __m128 sr_single = _mm_setzero_ps();
-    __m128 si_single = _mm_setzero_ps();
-    __m256d differ = _mm256_setzero_pd();
-    for (std::int64_t k = 0; k < channels; ++k) {
-      const __m256d xrk = strided_avx2(xrn + k, channels);
-      const __m256d xik = strided_avx2(xin + k, channels);
-      const __m256d vrk = _mm256_set1_pd(vr[k]);
-      const __m256d vik = _mm256_set1_pd(vi[k]);
-      const __m256d u1 = _mm256_add_pd(_mm256_mul_pd(xrk, vrk), sr);
-      const __m256d u2 = _mm256_sub_pd(u1, _mm256_mul_pd(xik, vik));
-      sr_single = _mm256_cvtpd_ps(u2);  // each running sum is stored in single
-      sr = _mm256_cvtps_pd(sr_single);
-      const __m256d w1 = _mm256_add_pd(_mm256_mul_pd(xik, vrk), si);
-      const __m256d w2 = _mm256_add_pd(w1, _mm256_mul_pd(xrk, vik));
-      si_single = _mm256_cvtpd_ps(w2);
-      si = _mm256_cvtps_pd(si_single);
-      differ = _mm256_or_pd(differ, _mm256_or_pd(differ_avx2(u1, u2, sr), differ_avx2(w1, w2, si)));
-    }
-    _mm_storeu_ps(yr + n, sr_single);
-    _mm_storeu_ps(yi + n, si_single);
-    const int lanes = _mm256_movemask_pd(differ);
-    if (lanes != 0) recombine_lanes(lanes, xrn, xin, channels, vr, vi, yr + n, yi + n);
-  }
-  for (; n < samples; ++n) {
-    combine_one(xr + n * channels, xi + n * channels, vr, vi, channels, yr[n], yi[n]);
-  }
+  combine_vector<4>(xr, xi, samples, channels, vr, vi, yr, yi);
 }
+
+TARVEL_TARGET_AVX512 void combine_vector512(const float* xr, const float* xi, std::int64_t samples,
+                                            std::int64_t channels, const float* vr, const float* vi,
+                                            float* yr, float* yi) {
+  combine_vector<8>(xr, xi, samples, channels, vr, vi, yr, yi);
+}
+#endif
 
 }  // namespace
 
@@ -149,12 +126,22 @@ void combine_samples(SimdLevel level, const float* xr, const float* xi, std::int
         combine_one(xr + n * channels, xi + n * channels, vr, vi, channels, yr[n], yi[n]);
       }
       return;
-    case SimdLevel::kSse2:
-      combine_sse2(xr, xi, samples, channels, vr, vi, yr, yi);
+    case SimdLevel::kVector128:
+      combine_vector128(xr, xi, samples, channels, vr, vi, yr, yi);
       return;
-    case SimdLevel::kAvx2:
-      combine_avx2(xr, xi, samples, channels, vr, vi, yr, yi);
+#if TARVEL_SIMD_X86
+    case SimdLevel::kVector256:
+      combine_vector256(xr, xi, samples, channels, vr, vi, yr, yi);
       return;
+    case SimdLevel::kVector512:
+      combine_vector512(xr, xi, samples, channels, vr, vi, yr, yi);
+      return;
+#else
+    case SimdLevel::kVector256:
+    case SimdLevel::kVector512:
+      combine_vector128(xr, xi, samples, channels, vr, vi, yr, yi);
+      return;
+#endif
   }
 }
 

@@ -1,11 +1,16 @@
-#include "combine/covariance_kernel.h"
+// Vectors wider than 16 bytes never cross a call in this file (the kernel
+// is inlined whole into the function of its width), so the ABI of passing
+// them does not apply.
+#pragma GCC diagnostic ignored "-Wpsabi"
 
-#include <immintrin.h>
+#include "combine/covariance_kernel.h"
 
 #include <algorithm>
 #include <cstdint>
+#include <utility>
 
 #include "combine/extended_in_double.h"
+#include "runtime/simd.h"
 
 namespace tarvel::detail {
 namespace {
@@ -97,168 +102,142 @@ struct ScalarRows {
   }
 };
 
-// A lane is all ones where h is a float midpoint. The high halves of the
-// 64-bit lanes are masked to 0 and compared with all ones, so they never
-// match.
-inline __m128i midpoints_sse2(__m128d h) {
-  constexpr int kBelowFloat32 = static_cast<int>(kBelowFloatBits);
-  constexpr int kMidpoint32 = static_cast<int>(kFloatMidpointBits);
-  const __m128i below = _mm_set_epi32(0, kBelowFloat32, 0, kBelowFloat32);
-  const __m128i midpoint = _mm_set_epi32(-1, kMidpoint32, -1, kMidpoint32);
-  return _mm_cmpeq_epi32(_mm_and_si128(_mm_castpd_si128(h), below), midpoint);
+// The vector kernels, written once for vectors of kWidth doubles (2 for SSE2
+// and NEON, 4 for AVX2): a chunk of kChunk columns is kChunk / kWidth
+// vectors.
+
+// All ones in a 32-bit lane of h where its double is a float midpoint. The
+// 29 low bits of a double are compared in the low 32-bit half of it (the
+// half that holds them, whatever the byte order, as the patterns are laid
+// out like h); the high halves are masked to 0 and compared with all ones,
+// so they never match.
+template <class D>
+[[gnu::always_inline]] inline auto midpoints(D h) {
+  using Words = simd::Vec<std::int32_t, 2 * simd::kLanes<D>>;
+  using Doublewords = simd::Vec<std::uint64_t, simd::kLanes<D>>;
+  const auto below = simd::bits_as<Words>(simd::splat<Doublewords>(kBelowFloatBits));
+  const auto midpoint =
+      simd::bits_as<Words>(simd::splat<Doublewords>(0xFFFFFFFF00000000 | kFloatMidpointBits));
+  return simd::bits_as<simd::MaskOf<D>>((simd::bits_as<Words>(h) & below) == midpoint);
 }
 
 // All ones where h is non-zero and below the normal float range.
-inline __m128i tiny_sse2(__m128d h) {
-  const __m128d size = _mm_andnot_pd(_mm_set1_pd(-0.0), h);
-  return _mm_castpd_si128(_mm_and_pd(_mm_cmplt_pd(size, _mm_set1_pd(kSmallestNormalFloat)),
-                                     _mm_cmpgt_pd(size, _mm_setzero_pd())));
+template <class D>
+[[gnu::always_inline]] inline simd::MaskOf<D> tiny(D h) {
+  const D size = simd::magnitude(h);
+  return simd::both<simd::MaskOf<D>>(size<simd::splat<D>(kSmallestNormalFloat), size> D{});
 }
 
 // All ones where v is not coarse.
-inline __m128 fine_sse2(__m128 v) {
-  const __m128 size = _mm_andnot_ps(_mm_set1_ps(-0.0f), v);
-  return _mm_and_ps(_mm_cmplt_ps(size, _mm_set1_ps(kSmallestCoarseFloat)),
-                    _mm_cmpgt_ps(size, _mm_setzero_ps()));
+template <class F>
+[[gnu::always_inline]] inline simd::MaskOf<F> fine(F v) {
+  const F size = simd::magnitude(v);
+  return simd::both<simd::MaskOf<F>>(size<simd::splat<F>(kSmallestCoarseFloat), size> F{});
 }
 
-// c and d of columns l..l+3, stored whole so that the vector loads of the
-// rows get them forwarded; returns the lanes that are not coarse.
-inline __m128 fill_chunk_sse2(const float* xr, const float* xi, const float* mr, const float* mi,
-                              std::int64_t l, double* c_out, double* d_out) {
-  const __m128 c = _mm_sub_ps(_mm_loadu_ps(xr + l), _mm_loadu_ps(mr + l));
-  const __m128 d =
-      _mm_xor_ps(_mm_sub_ps(_mm_loadu_ps(xi + l), _mm_loadu_ps(mi + l)), _mm_set1_ps(-0.0f));
-  _mm_store_pd(c_out + l, _mm_cvtps_pd(c));
-  _mm_store_pd(c_out + l + 2, _mm_cvtps_pd(_mm_movehl_ps(c, c)));
-  _mm_store_pd(d_out + l, _mm_cvtps_pd(d));
-  _mm_store_pd(d_out + l + 2, _mm_cvtps_pd(_mm_movehl_ps(d, d)));
-  return _mm_or_ps(fine_sse2(c), fine_sse2(d));
+// Lanes first .. first + lanes - 1 of v.
+template <int first, int lanes, class V>
+[[gnu::always_inline]] inline simd::Vec<simd::Lane<V>, lanes> part(V v) {
+  return [&]<std::size_t... i>(std::index_sequence<i...>) TARVEL_INLINE_LAMBDA {
+    return simd::Vec<simd::Lane<V>, lanes>{v[first + i]...};
+  }
+  (std::make_index_sequence<lanes>());
 }
 
-struct Sse2Rows {
-  static bool fill(const float* xr, const float* xi, const float* mr, const float* mi,
-                   std::int64_t count, double* c_out, double* d_out) {
-    __m128 fine = _mm_setzero_ps();
-    std::int64_t l = 0;
-    for (; l + 4 <= count; l += 4) {
-      fine = _mm_or_ps(fine, fill_chunk_sse2(xr, xi, mr, mi, l, c_out, d_out));
-    }
-    const bool coarse = _mm_movemask_ps(fine) == 0;
-    return ScalarRows::fill(xr + l, xi + l, mr + l, mi + l, count - l, c_out + l, d_out + l) &&
-           coarse;
+// The floats of v, in vectors of kWidth doubles, to `out`.
+template <int kWidth, class F>
+[[gnu::always_inline]] inline void store_widened(double* out, F v) {
+  [&]<std::size_t... p>(std::index_sequence<p...>) TARVEL_INLINE_LAMBDA {
+    (simd::store(out + p * kWidth, simd::widen(part<p * kWidth, kWidth>(v))), ...);
+  }
+  (std::make_index_sequence<simd::kLanes<F> / kWidth>());
+}
+
+template <int kWidth>
+struct VectorRows {
+  using D = simd::Vec<double, kWidth>;
+  static constexpr int kParts = kChunk / kWidth;
+
+  // c and d of `lanes` columns from l on, stored whole so that the vector
+  // loads of the rows get them forwarded; returns the lanes that are not
+  // coarse.
+  template <int lanes>
+  [[gnu::always_inline]] static auto fill_step(const float* xr, const float* xi, const float* mr,
+                                               const float* mi, std::int64_t l, double* c_out,
+                                               double* d_out) {
+    using F = simd::Vec<float, lanes>;
+    const F c = simd::load<F>(xr + l) - simd::load<F>(mr + l);
+    const F d = -(simd::load<F>(xi + l) - simd::load<F>(mi + l));
+    store_widened<kWidth>(c_out + l, c);
+    store_widened<kWidth>(d_out + l, d);
+    return simd::either(fine(c), fine(d));
   }
 
-  template <bool kCoarse>
-  static void run(const RowGroup& rows, const double* c, const double* d, std::int64_t count,
-                  float* rr, float* ri, std::int64_t stride) {
-    for (std::int64_t i = 0; i < count; i += kChunk) {
-      const __m128d c0 = _mm_load_pd(c + i);
-      const __m128d c1 = _mm_load_pd(c + i + 2);
-      const __m128d d0 = _mm_load_pd(d + i);
-      const __m128d d1 = _mm_load_pd(d + i + 2);
-      for (std::int64_t r = 0; r < kChunk; ++r) {
-        const __m128d av = _mm_set1_pd(rows.a[r]);
-        const __m128d dv = _mm_set1_pd(rows.d[r]);
-        const __m128d e0 = _mm_add_pd(_mm_mul_pd(c0, av), _mm_mul_pd(d0, dv));
-        const __m128d e1 = _mm_add_pd(_mm_mul_pd(c1, av), _mm_mul_pd(d1, dv));
-        const __m128d f0 = _mm_sub_pd(_mm_mul_pd(d0, av), _mm_mul_pd(c0, dv));
-        const __m128d f1 = _mm_sub_pd(_mm_mul_pd(d1, av), _mm_mul_pd(c1, dv));
-        __m128i flags = _mm_or_si128(_mm_or_si128(midpoints_sse2(e0), midpoints_sse2(e1)),
-                                     _mm_or_si128(midpoints_sse2(f0), midpoints_sse2(f1)));
-        if constexpr (!kCoarse) {
-          flags = _mm_or_si128(flags, _mm_or_si128(_mm_or_si128(tiny_sse2(e0), tiny_sse2(e1)),
-                                                   _mm_or_si128(tiny_sse2(f0), tiny_sse2(f1))));
-        }
-        float* rrr = rr + r * stride + i;
-        float* rir = ri + r * stride + i;
-        if (_mm_movemask_epi8(flags) != 0) {
-          accumulate_chunk_extended(rows.a[r], rows.d[r], c + i, d + i, rrr, rir);
-          continue;
-        }
-        const __m128 e = _mm_movelh_ps(_mm_cvtpd_ps(e0), _mm_cvtpd_ps(e1));
-        const __m128 f = _mm_movelh_ps(_mm_cvtpd_ps(f0), _mm_cvtpd_ps(f1));
-        _mm_storeu_ps(rrr, _mm_add_ps(e, _mm_loadu_ps(rrr)));
-        _mm_storeu_ps(rir, _mm_add_ps(f, _mm_loadu_ps(rir)));
+  [[gnu::always_inline]] static bool fill(const float* xr, const float* xi, const float* mr,
+                                          const float* mi, std::int64_t count, double* c_out,
+                                          double* d_out) {
+    // A whole vector of floats at a time, then one chunk.
+    constexpr int kLanes = std::max<int>(2 * kWidth, kChunk);
+    simd::MaskOf<simd::Vec<float, kLanes>> fine_lanes{};
+    std::int64_t l = 0;
+    for (; l + kLanes <= count; l += kLanes) {
+      fine_lanes = simd::either(fine_lanes, fill_step<kLanes>(xr, xi, mr, mi, l, c_out, d_out));
+    }
+    bool coarse = !simd::any(fine_lanes);
+    if constexpr (kLanes > kChunk) {
+      if (l + kChunk <= count) {
+        coarse = !simd::any(fill_step<kChunk>(xr, xi, mr, mi, l, c_out, d_out)) && coarse;
+        l += kChunk;
       }
     }
-  }
-};
-
-[[gnu::target("avx2")]] inline __m256i midpoints_avx2(__m256d h) {
-  const __m256i below = _mm256_set1_epi64x(kBelowFloatBits);
-  const __m256i midpoint = _mm256_set1_epi64x(kFloatMidpointBits);
-  return _mm256_cmpeq_epi64(_mm256_and_si256(_mm256_castpd_si256(h), below), midpoint);
-}
-
-[[gnu::target("avx2")]] inline __m256i tiny_avx2(__m256d h) {
-  const __m256d size = _mm256_andnot_pd(_mm256_set1_pd(-0.0), h);
-  return _mm256_castpd_si256(
-      _mm256_and_pd(_mm256_cmp_pd(size, _mm256_set1_pd(kSmallestNormalFloat), _CMP_LT_OQ),
-                    _mm256_cmp_pd(size, _mm256_setzero_pd(), _CMP_GT_OQ)));
-}
-
-[[gnu::target("avx2")]] inline __m256 fine_avx2(__m256 v) {
-  const __m256 size = _mm256_andnot_ps(_mm256_set1_ps(-0.0f), v);
-  return _mm256_and_ps(_mm256_cmp_ps(size, _mm256_set1_ps(kSmallestCoarseFloat), _CMP_LT_OQ),
-                       _mm256_cmp_ps(size, _mm256_setzero_ps(), _CMP_GT_OQ));
-}
-
-struct Avx2Rows {
-  [[gnu::target("avx2")]] static bool fill(const float* xr, const float* xi, const float* mr,
-                                           const float* mi, std::int64_t count, double* c_out,
-                                           double* d_out) {
-    __m256 fine = _mm256_setzero_ps();
-    std::int64_t l = 0;
-    for (; l + 8 <= count; l += 8) {
-      const __m256 c = _mm256_sub_ps(_mm256_loadu_ps(xr + l), _mm256_loadu_ps(mr + l));
-      const __m256 d = _mm256_xor_ps(
-          _mm256_sub_ps(_mm256_loadu_ps(xi + l), _mm256_loadu_ps(mi + l)), _mm256_set1_ps(-0.0f));
-      _mm256_store_pd(c_out + l, _mm256_cvtps_pd(_mm256_castps256_ps128(c)));
-      _mm256_store_pd(c_out + l + 4, _mm256_cvtps_pd(_mm256_extractf128_ps(c, 1)));
-      _mm256_store_pd(d_out + l, _mm256_cvtps_pd(_mm256_castps256_ps128(d)));
-      _mm256_store_pd(d_out + l + 4, _mm256_cvtps_pd(_mm256_extractf128_ps(d, 1)));
-      fine = _mm256_or_ps(fine, _mm256_or_ps(fine_avx2(c), fine_avx2(d)));
-    }
-    bool coarse = _mm256_movemask_ps(fine) == 0;
-    if (l + 4 <= count) {
-      const __m256d c = _mm256_cvtps_pd(_mm_sub_ps(_mm_loadu_ps(xr + l), _mm_loadu_ps(mr + l)));
-      const __m128 b = _mm_sub_ps(_mm_loadu_ps(xi + l), _mm_loadu_ps(mi + l));
-      const __m128 d = _mm_xor_ps(b, _mm_set1_ps(-0.0f));
-      _mm256_store_pd(c_out + l, c);
-      _mm256_store_pd(d_out + l, _mm256_cvtps_pd(d));
-      coarse =
-          coarse && _mm_movemask_ps(_mm_or_ps(fine_sse2(_mm256_cvtpd_ps(c)), fine_sse2(d))) == 0;
-      l += 4;
-    }
     return ScalarRows::fill(xr + l, xi + l, mr + l, mi + l, count - l, c_out + l, d_out + l) &&
            coarse;
   }
 
   template <bool kCoarse>
-  [[gnu::target("avx2")]] static void run(const RowGroup& rows, const double* c, const double* d,
-                                          std::int64_t count, float* rr, float* ri,
-                                          std::int64_t stride) {
+  [[gnu::always_inline]] static void run(const RowGroup& rows, const double* c, const double* d,
+                                         std::int64_t count, float* rr, float* ri,
+                                         std::int64_t stride) {
+    using Chunk = simd::Vec<float, kChunk>;
     for (std::int64_t i = 0; i < count; i += kChunk) {
-      const __m256d cv = _mm256_load_pd(c + i);
-      const __m256d dv = _mm256_load_pd(d + i);
+      D cv[kParts];
+      D dv[kParts];
+      for (int p = 0; p < kParts; ++p) {
+        cv[p] = simd::load<D>(c + i + p * kWidth);
+        dv[p] = simd::load<D>(d + i + p * kWidth);
+      }
       for (std::int64_t r = 0; r < kChunk; ++r) {
-        const __m256d ar = _mm256_broadcast_sd(rows.a + r);
-        const __m256d dr = _mm256_broadcast_sd(rows.d + r);
-        const __m256d e = _mm256_add_pd(_mm256_mul_pd(cv, ar), _mm256_mul_pd(dv, dr));
-        const __m256d f = _mm256_sub_pd(_mm256_mul_pd(dv, ar), _mm256_mul_pd(cv, dr));
-        __m256i flags = _mm256_or_si256(midpoints_avx2(e), midpoints_avx2(f));
-        if constexpr (!kCoarse) {
-          flags = _mm256_or_si256(flags, _mm256_or_si256(tiny_avx2(e), tiny_avx2(f)));
+        const D ar = simd::splat<D>(rows.a[r]);
+        const D dr = simd::splat<D>(rows.d[r]);
+        D e[kParts];
+        D f[kParts];
+        simd::MaskOf<D> flags{};
+        for (int p = 0; p < kParts; ++p) {
+          e[p] = cv[p] * ar + dv[p] * dr;
+          f[p] = dv[p] * ar - cv[p] * dr;
+          flags = simd::either(flags, simd::either(midpoints(e[p]), midpoints(f[p])));
+          if constexpr (!kCoarse) {
+            flags = simd::either(flags, simd::either(tiny(e[p]), tiny(f[p])));
+          }
         }
         float* rrr = rr + r * stride + i;
         float* rir = ri + r * stride + i;
-        if (!_mm256_testz_si256(flags, flags)) {
+        if (simd::any(flags)) {
           accumulate_chunk_extended(rows.a[r], rows.d[r], c + i, d + i, rrr, rir);
           continue;
         }
-        _mm_storeu_ps(rrr, _mm_add_ps(_mm256_cvtpd_ps(e), _mm_loadu_ps(rrr)));
-        _mm_storeu_ps(rir, _mm_add_ps(_mm256_cvtpd_ps(f), _mm_loadu_ps(rir)));
+        const auto narrowed = [](const D(&h)[kParts]) TARVEL_INLINE_LAMBDA {
+          return [&]<std::size_t... p>(std::index_sequence<p...>) TARVEL_INLINE_LAMBDA {
+            const simd::Vec<float, kWidth> parts[] = {simd::narrow(h[p])...};
+            return [&]<std::size_t... j>(std::index_sequence<j...>) TARVEL_INLINE_LAMBDA {
+              return Chunk{parts[j / kWidth][j % kWidth]...};
+            }
+            (std::make_index_sequence<kChunk>());
+          }
+          (std::make_index_sequence<kParts>());
+        };
+        simd::store(rrr, narrowed(e) + simd::load<Chunk>(rrr));
+        simd::store(rir, narrowed(f) + simd::load<Chunk>(rir));
       }
     }
   }
@@ -371,16 +350,19 @@ void accumulate_scalar(const float* xr, const float* xi, std::int64_t samples,
   accumulate_sums<ScalarRows>(xr, xi, samples, channels, mr, mi, rr, ri);
 }
 
-void accumulate_sse2(const float* xr, const float* xi, std::int64_t samples, std::int64_t channels,
-                     const float* mr, const float* mi, float* rr, float* ri) {
-  accumulate_sums<Sse2Rows>(xr, xi, samples, channels, mr, mi, rr, ri);
+void accumulate_vector128(const float* xr, const float* xi, std::int64_t samples,
+                          std::int64_t channels, const float* mr, const float* mi, float* rr,
+                          float* ri) {
+  accumulate_sums<VectorRows<2>>(xr, xi, samples, channels, mr, mi, rr, ri);
 }
 
-[[gnu::target("avx2")]] void accumulate_avx2(const float* xr, const float* xi, std::int64_t samples,
+#if TARVEL_SIMD_X86
+TARVEL_TARGET_AVX2 void accumulate_vector256(const float* xr, const float* xi, std::int64_t samples,
                                              std::int64_t channels, const float* mr,
                                              const float* mi, float* rr, float* ri) {
-  accumulate_sums<Avx2Rows>(xr, xi, samples, channels, mr, mi, rr, ri);
+  accumulate_sums<VectorRows<4>>(xr, xi, samples, channels, mr, mi, rr, ri);
 }
+#endif
 
 }  // namespace
 
@@ -391,11 +373,16 @@ void accumulate_covariance_sums(SimdLevel level, const float* xr, const float* x
     case SimdLevel::kScalar:
       accumulate_scalar(xr, xi, samples, channels, mr, mi, rr, ri);
       return;
-    case SimdLevel::kSse2:
-      accumulate_sse2(xr, xi, samples, channels, mr, mi, rr, ri);
+    case SimdLevel::kVector128:
+      accumulate_vector128(xr, xi, samples, channels, mr, mi, rr, ri);
       return;
-    case SimdLevel::kAvx2:
-      accumulate_avx2(xr, xi, samples, channels, mr, mi, rr, ri);
+    case SimdLevel::kVector256:
+    case SimdLevel::kVector512:  // chunks of four columns fill no wider vector
+#if TARVEL_SIMD_X86
+      accumulate_vector256(xr, xi, samples, channels, mr, mi, rr, ri);
+#else
+      accumulate_vector128(xr, xi, samples, channels, mr, mi, rr, ri);
+#endif
       return;
   }
 }

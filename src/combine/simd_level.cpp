@@ -1,22 +1,34 @@
 #include "combine/simd_level.h"
 
+#include "runtime/simd.h"
+
 namespace tarvel::detail {
 
 bool simd_level_supported(SimdLevel level) {
   switch (level) {
     case SimdLevel::kScalar:
-    case SimdLevel::kSse2:
+    case SimdLevel::kVector128:
       return true;
-    case SimdLevel::kAvx2:
+    case SimdLevel::kVector256:
+    case SimdLevel::kVector512:
+#if TARVEL_SIMD_X86
       __builtin_cpu_init();  // may run before the library's own initialisation
-      return __builtin_cpu_supports("avx2") != 0;
+      return __builtin_cpu_supports("avx2") != 0 &&
+             (level == SimdLevel::kVector256 || __builtin_cpu_supports("avx512f") != 0);
+#else
+      return false;
+#endif
   }
   return false;
 }
 
 SimdLevel best_simd_level() {
-  static const SimdLevel best =
-      simd_level_supported(SimdLevel::kAvx2) ? SimdLevel::kAvx2 : SimdLevel::kSse2;
+  static const SimdLevel best = [] {
+    for (SimdLevel level : {SimdLevel::kVector512, SimdLevel::kVector256}) {
+      if (simd_level_supported(level)) return level;
+    }
+    return SimdLevel::kVector128;
+  }();
   return best;
 }
 

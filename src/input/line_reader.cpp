@@ -1,10 +1,10 @@
 #include "input/line_reader.h"
 
-#include <emmintrin.h>
-
 #include <algorithm>
 #include <bit>
 #include <cstring>
+
+#include "runtime/simd.h"
 
 namespace tarvel {
 namespace {
@@ -90,15 +90,19 @@ void skip_line(InputFile& file) {
 
 namespace {
 
+using Bytes = simd::Vec<std::uint8_t, 16>;
+
+// The LFs among the 16 bytes at `block`, one bit each.
+std::uint32_t line_feed_mask16(const unsigned char* block) {
+  return simd::byte_mask(
+      simd::bits_as<Bytes>(simd::load<Bytes>(block) == simd::splat<Bytes>(kLineFeed)));
+}
+
 // The LFs among the 64 bytes at `block`, one bit each.
 std::uint64_t line_feed_mask(const unsigned char* block) {
-  const __m128i line_feed = _mm_set1_epi8(static_cast<char>(kLineFeed));
   std::uint64_t mask = 0;
   for (int part = 0; part < 4; ++part) {
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * part));
-    const auto bits =
-        static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, line_feed)));
-    mask |= static_cast<std::uint64_t>(bits) << (16 * part);
+    mask |= static_cast<std::uint64_t>(line_feed_mask16(block + 16 * part)) << (16 * part);
   }
   return mask;
 }
@@ -128,10 +132,8 @@ const unsigned char* count_ordinary_lines(const unsigned char* next, const unsig
     count += std::popcount(mask);
     line_start = block + 64 - std::countl_zero(mask);
   }
-  const __m128i line_feed = _mm_set1_epi8(static_cast<char>(kLineFeed));
   for (; end - block >= 16; block += 16) {
-    auto mask = static_cast<unsigned>(_mm_movemask_epi8(
-        _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block)), line_feed)));
+    std::uint32_t mask = line_feed_mask16(block);
     while (mask != 0) {
       const unsigned char* lf = block + std::countr_zero(mask);
       if (static_cast<std::size_t>(lf - line_start) >= kLinePieceSize) return line_start;

@@ -1,6 +1,5 @@
 #include "input/split_reading.h"
 
-#include <emmintrin.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +13,7 @@
 
 #include "input/input_file.h"
 #include "input/sample_rows.h"
+#include "runtime/simd.h"
 
 namespace tarvel {
 namespace {
@@ -48,57 +48,67 @@ struct LineEndCounts {
 // they are emptied into the totals before they can wrap.
 constexpr std::size_t kBlocksPerRound = 255;
 
-std::uint64_t sum_of_bytes(__m128i counters) {
-  const __m128i sums = _mm_sad_epu8(counters, _mm_setzero_si128());
-  return static_cast<std::uint64_t>(_mm_cvtsi128_si64(sums)) +
-         static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
+using Bytes = simd::Vec<std::uint8_t, 16>;
+
+std::uint64_t sum_of_bytes(Bytes counters) {
+  using Words = simd::Vec<std::uint64_t, 2>;
+  constexpr std::uint64_t kEvenBytes = 0x00FF00FF00FF00FF;
+  const auto words = simd::bits_as<Words>(counters);
+  // Byte pairs into 16-bit sums (at most 510), then the four of a word into
+  // its top 16 bits by one multiplication.
+  const Words pairs = (words & kEvenBytes) + ((words >> 8) & kEvenBytes);
+  const Words sums = (pairs * 0x0001000100010001) >> 48;
+  return sums[0] + sums[1];
+}
+
+// One byte's share of the counts; false at a Ctrl-Z.
+bool count_byte(unsigned char byte, LineEndCounts& counts) {
+  if (byte == kEndOfDataMark) {
+    counts.end_mark = true;
+    return false;
+  }
+  if (byte == kLineFeed) {
+    ++counts.line_feeds;
+    if (counts.previous_cr) ++counts.pairs;
+  }
+  counts.previous_cr = byte == kCarriageReturn;
+  return true;
 }
 
 void count_line_ends(const unsigned char* bytes, std::size_t size, LineEndCounts& counts) {
-  const __m128i line_feed = _mm_set1_epi8(static_cast<char>(kLineFeed));
-  const __m128i carriage_return = _mm_set1_epi8(static_cast<char>(kCarriageReturn));
-  const __m128i end_mark = _mm_set1_epi8(static_cast<char>(kEndOfDataMark));
-  // The CR flags of the previous block, so that a pair across two blocks
-  // counts.
-  __m128i previous_crs = _mm_insert_epi16(_mm_setzero_si128(), counts.previous_cr ? 0xFF00 : 0, 7);
-  std::size_t i = 0;
+  if (size == 0) return;
+  // The first byte alone, so that every byte the vectors take has the one
+  // before it in the buffer: a pair is an LF whose byte before is a CR.
+  if (!count_byte(bytes[0], counts)) return;
+  const Bytes line_feed = simd::splat<Bytes>(kLineFeed);
+  const Bytes carriage_return = simd::splat<Bytes>(kCarriageReturn);
+  const Bytes end_mark = simd::splat<Bytes>(kEndOfDataMark);
+  std::size_t i = 1;
   while (size - i >= 16) {
     const std::size_t blocks = std::min(kBlocksPerRound, (size - i) / 16);
-    __m128i line_feeds = _mm_setzero_si128();
-    __m128i pairs = _mm_setzero_si128();
-    __m128i marks = _mm_setzero_si128();
+    Bytes line_feeds{};
+    Bytes pairs{};
+    Bytes marks{};
     for (std::size_t b = 0; b < blocks; ++b, i += 16) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
-      const __m128i lfs = _mm_cmpeq_epi8(v, line_feed);
-      const __m128i crs = _mm_cmpeq_epi8(v, carriage_return);
-      // The flags of a CR just before each byte.
-      const __m128i cr_before =
-          _mm_or_si128(_mm_slli_si128(crs, 1), _mm_srli_si128(previous_crs, 15));
+      const Bytes v = simd::load<Bytes>(bytes + i);
+      const auto lfs = simd::bits_as<Bytes>(v == line_feed);
+      const auto cr_before =
+          simd::bits_as<Bytes>(simd::load<Bytes>(bytes + i - 1) == carriage_return);
       // A flag is 0xFF, minus one: subtracting it adds one.
-      line_feeds = _mm_sub_epi8(line_feeds, lfs);
-      pairs = _mm_sub_epi8(pairs, _mm_and_si128(cr_before, lfs));
-      marks = _mm_or_si128(marks, _mm_cmpeq_epi8(v, end_mark));
-      previous_crs = crs;
+      line_feeds -= lfs;
+      pairs -= cr_before & lfs;
+      marks |= simd::bits_as<Bytes>(v == end_mark);
     }
-    if (_mm_movemask_epi8(marks) != 0) {
+    if (simd::any(marks)) {
       counts.end_mark = true;
       return;
     }
     counts.line_feeds += sum_of_bytes(line_feeds);
     counts.pairs += sum_of_bytes(pairs);
   }
-  counts.previous_cr = (_mm_movemask_epi8(previous_crs) & 0x8000) != 0;
+  counts.previous_cr = bytes[i - 1] == kCarriageReturn;
   for (; i < size; ++i) {
-    const unsigned char byte = bytes[i];
-    if (byte == kEndOfDataMark) {
-      counts.end_mark = true;
-      return;
-    }
-    if (byte == kLineFeed) {
-      ++counts.line_feeds;
-      if (counts.previous_cr) ++counts.pairs;
-    }
-    counts.previous_cr = byte == kCarriageReturn;
+    if (!count_byte(bytes[i], counts)) return;
   }
 }
 

@@ -192,8 +192,8 @@ inline float random_special(std::mt19937_64& random) {
 // The vector levels this processor can run, the scalar one first.
 inline std::vector<detail::SimdLevel> supported_levels() {
   std::vector<detail::SimdLevel> levels;
-  for (detail::SimdLevel level :
-       {detail::SimdLevel::kScalar, detail::SimdLevel::kSse2, detail::SimdLevel::kAvx2}) {
+  for (detail::SimdLevel level : {detail::SimdLevel::kScalar, detail::SimdLevel::kVector128,
+                                  detail::SimdLevel::kVector256, detail::SimdLevel::kVector512}) {
     if (detail::simd_level_supported(level)) levels.push_back(level);
   }
   return levels;
@@ -203,10 +203,12 @@ inline const char* level_name(detail::SimdLevel level) {
   switch (level) {
     case detail::SimdLevel::kScalar:
       return "scalar";
-    case detail::SimdLevel::kSse2:
-      return "sse2";
-    case detail::SimdLevel::kAvx2:
-      return "avx2";
+    case detail::SimdLevel::kVector128:
+      return "128-bit vectors";
+    case detail::SimdLevel::kVector256:
+      return "256-bit vectors";
+    case detail::SimdLevel::kVector512:
+      return "512-bit vectors";
   }
   return "?";
 }
