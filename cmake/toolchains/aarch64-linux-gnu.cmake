@@ -15,3 +15,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 find_program(TARVEL_QEMU_AARCH64 qemu-aarch64 REQUIRED)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${TARVEL_QEMU_AARCH64} -L /usr/aarch64-linux-gnu)
+
+# pkg-config answers for the target's libraries only (Debian's multiarch
+# folder), never with the build machine's.
+set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/aarch64-linux-gnu/pkgconfig:/usr/share/pkgconfig)
