@@ -53,7 +53,9 @@ TEST(OpenForInput, GivesTheCodeOfEachKindOfName) {
       {folder.file("folder"), kFileNotFound},
       // A FIFO has no size; opening it must not wait for a writer.
       {folder.file("fifo"), kIllegalFunctionCall},
-      {"/dev/null", kNoError},
+      // Devices are no regular files: /dev/zero would be read for ever.
+      {"/dev/null", kIllegalFunctionCall},
+      {"/dev/zero", kIllegalFunctionCall},
       {"", kIllegalFunctionCall},
       {folder.file("data.txt") + std::string(1, '\0') + "x", kFileNotFound},
       {std::string(1, '\0'), kFileNotFound},
@@ -82,12 +84,14 @@ TEST(OpenForInput, RefusesAFileNumberInUseOrOutOfRange) {
   }
 }
 
-TEST(OpenForInput, DevNullIsAnEmptyFile) {
+TEST(OpenForInput, RefusedDeviceLeavesTheNumberFree) {
   InputFile file;
-  ASSERT_EQ(open_for_input(file, "/dev/null", kTestFileNumber), kNoError);
+  ASSERT_EQ(open_for_input(file, "/dev/zero", kTestFileNumber), kIllegalFunctionCall);
+  EXPECT_FALSE(is_open(file));
   EXPECT_TRUE(at_end_of_file(file));
   EXPECT_EQ(take_byte(file), kNoByte);
-  EXPECT_EQ(close_file(file), kNoError);
+  OpenedBytes regular("1\n");
+  EXPECT_TRUE(is_open(regular.file()));
 }
 
 TEST(CloseFile, ClosesOnceAndForgetsTheData) {
