@@ -1,10 +1,12 @@
 #include "platform/files.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+#endif
 
 #include <cstring>
 #include <filesystem>
@@ -33,6 +35,9 @@ TEST(OpenInput, TellsWhatTheNameLeadsTo) {
   testing::TempFolder folder;
   folder.write("data.txt", "1 2 3\n");
   std::filesystem::create_directory(folder.file("sub"));
+  std::filesystem::create_directory(folder.file("sub/deeper"));
+  folder.write("sub/deeper/data.txt", "1 2 3\n");
+#ifndef _WIN32
   ASSERT_EQ(::mkfifo(folder.file("fifo").c_str(), 0600), 0);
   // A bound socket leaves a name in the folder that open(2) cannot open.
   const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
@@ -43,6 +48,7 @@ TEST(OpenInput, TellsWhatTheNameLeadsTo) {
   ASSERT_LT(socket_path.size(), sizeof address.sun_path);
   std::memcpy(address.sun_path, socket_path.c_str(), socket_path.size() + 1);
   ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+#endif
 
   const struct {
     std::string name;
@@ -52,10 +58,17 @@ TEST(OpenInput, TellsWhatTheNameLeadsTo) {
       {folder.file("missing.txt"), InputOpening::kRefused},
       {folder.file("data.txt") + std::string(1, '\0') + "x", InputOpening::kRefused},
       {folder.file("sub"), InputOpening::kFolder},
+      {folder.file("sub/deeper/data.txt"), InputOpening::kRegularFile},
+#ifdef _WIN32
+      {"NUL", InputOpening::kNotRegular},
+      {"CON", InputOpening::kNotRegular},
+      {folder.file("sub/com1.txt"), InputOpening::kNotRegular},
+#else
       {folder.file("fifo"), InputOpening::kNotRegular},  // no writer: must not block
       {"/dev/zero", InputOpening::kNotRegular},
       {"/dev/null", InputOpening::kNotRegular},
       {socket_path, InputOpening::kRefused},
+#endif
   };
   for (const auto& row : rows) {
     const OpenedInput opened = open_input(row.name);
@@ -64,7 +77,9 @@ TEST(OpenInput, TellsWhatTheNameLeadsTo) {
     EXPECT_EQ(opened.file != kNoFile, row.outcome == InputOpening::kRegularFile) << row.name;
     if (opened.file != kNoFile) close_file(opened.file);
   }
+#ifndef _WIN32
   ::close(listener);
+#endif
 }
 
 TEST(Files, ReadsAtAnOffsetAndFromThePosition) {
@@ -124,6 +139,7 @@ TEST(FileVersion, SameFileThroughTwoOpensAndNewVersionAfterAWrite) {
   for (FileHandle file : {a, again, b}) close_file(file);
 }
 
+#ifndef _WIN32
 TEST(FileVersion, NoneForAFolderOrAPipe) {
   testing::TempFolder folder;
   const FileHandle opened_folder = open_for_reading(folder.path());
@@ -137,6 +153,7 @@ TEST(FileVersion, NoneForAFolderOrAPipe) {
   ::close(ends[0]);
   ::close(ends[1]);
 }
+#endif
 
 }  // namespace
 }  // namespace tarvel::platform
