@@ -37,7 +37,20 @@ void deliver(int signal_number) {
   ::LeaveCriticalSection(&signal_lock());
 }
 
+// How many holds the calling thread is in, and a signal that raise() sent
+// meanwhile. raise() runs the handler at once on the raising thread, so a
+// hold cannot stop it at the lock: the signal waits here instead, until the
+// last hold ends, as a blocked signal waits on POSIX.
+thread_local int t_hold_depth = 0;
+thread_local int t_pending_signal = 0;
+
 void on_c_runtime_signal(int signal_number) {
+  if (t_hold_depth > 0) {
+    t_pending_signal = signal_number;
+    // The C runtime has reset the signal to its default on the way here.
+    std::signal(signal_number, on_c_runtime_signal);
+    return;
+  }
   deliver(signal_number);
 }
 
@@ -86,14 +99,22 @@ void install_fatal_signal_handler(FatalSignalHandler handler) {
 
 void block_fatal_signals() {
   ::EnterCriticalSection(&signal_lock());
+  ++t_hold_depth;
 }
 
 FatalSignalHold::FatalSignalHold() {
   ::EnterCriticalSection(&signal_lock());
+  ++t_hold_depth;
 }
 
 FatalSignalHold::~FatalSignalHold() {
+  --t_hold_depth;
   ::LeaveCriticalSection(&signal_lock());
+  if (t_hold_depth == 0 && t_pending_signal != 0) {
+    const int pending = t_pending_signal;
+    t_pending_signal = 0;
+    deliver(pending);
+  }
 }
 
 // Console control events come on their own thread whatever the mask, and
