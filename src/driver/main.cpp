@@ -4,10 +4,12 @@
 
 #include "driver/command_line.h"
 #include "driver/run_sequence.h"
+#include "platform/startup.h"
 #include "runtime/fp_environment.h"
 #include "runtime/signals.h"
 
 int main(int argc, char** argv) {
+  tarvel::platform::prepare_process();
   tarvel::install_signal_handlers();
   tarvel::set_floating_point_environment();
   // Only the character type comes from the environment: the decimal point

@@ -1,28 +1,12 @@
 #include "input/input_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 #include <memory>
-#include <string>
 
 #include "runtime/open_files.h"
 
 namespace tarvel {
 namespace {
-
-// One read(2), retried when a signal interrupts it. A failure counts as the
-// end of the data, so it returns 0 then.
-std::size_t read_chunk(int fd, unsigned char* into, std::size_t size) {
-  for (;;) {
-    ssize_t got = ::read(fd, into, size);
-    if (got >= 0) return static_cast<std::size_t>(got);
-    if (errno != EINTR) return 0;
-  }
-}
 
 // Turns every CR LF of `bytes[0, size)` into LF, in place, and returns the new
 // size. A CR as the very last byte is dropped and reported through
@@ -66,7 +50,7 @@ std::size_t translate_line_ends(unsigned char* bytes, std::size_t size, bool mor
 
 void reset(InputFile& file) {
   file.file_number = 0;
-  file.fd = -1;
+  file.handle = platform::kNoFile;
   file.detached = false;
   file.buffer.reset();
   file.capacity = 0;
@@ -89,12 +73,12 @@ std::unique_ptr<unsigned char, InputFile::FreeDeleter> allocate_buffer(std::size
       static_cast<unsigned char*>(std::malloc(size)));
 }
 
-// `file` open on `fd` with an empty window in `buffer`, nothing read yet.
-void start_reading(InputFile& file, int fd,
+// `file` open on `handle` with an empty window in `buffer`, nothing read yet.
+void start_reading(InputFile& file, platform::FileHandle handle,
                    std::unique_ptr<unsigned char, InputFile::FreeDeleter> buffer,
                    std::size_t capacity) {
   reset(file);
-  file.fd = fd;
+  file.handle = handle;
   file.next = buffer.get();
   file.end = buffer.get();
   file.buffer = std::move(buffer);
@@ -111,61 +95,55 @@ RuntimeErrorCode open_for_input(InputFile& file, std::string_view name, int file
   if (open_file_entry(file_number) == nullptr || is_file_open(file_number)) {
     return kIllegalFunctionCall;
   }
-  // The system takes NUL-terminated names: a name with a NUL in it names no
-  // file at all rather than a shorter one.
-  if (name.find('\0') != std::string_view::npos) return kFileNotFound;
-  const std::string path(name);
-
-  // Non-blocking, so that opening a FIFO without a writer returns at once; it
-  // is refused below anyway, its size being unknown.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return kFileNotFound;
-  auto refuse = [fd](RuntimeErrorCode code) {
-    ::close(fd);
+  const platform::OpenedInput opened = platform::open_input(name);
+  switch (opened.outcome) {
+    case platform::InputOpening::kRegularFile:
+      break;
+    case platform::InputOpening::kRefused:
+    case platform::InputOpening::kFolder:
+      return kFileNotFound;
+    case platform::InputOpening::kNotRegular:
+      return kIllegalFunctionCall;
+  }
+  const platform::FileHandle handle = opened.file;
+  auto refuse = [handle](RuntimeErrorCode code) {
+    platform::close_file(handle);
     return code;
   };
-  struct stat status {};
-  if (::fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) return refuse(kFileNotFound);
-  if (::lseek(fd, 0, SEEK_END) < 0 || ::lseek(fd, 0, SEEK_SET) != 0) {
-    return refuse(kIllegalFunctionCall);
-  }
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-    return refuse(kIllegalFunctionCall);
-  }
 
   std::unique_ptr<unsigned char, InputFile::FreeDeleter> buffer = allocate_buffer(buffer_size);
   if (buffer == nullptr) return refuse(kOutOfMemory);
-  if (RuntimeErrorCode code = register_open_file(file_number, fd, 0); code != kNoError) {
+  if (RuntimeErrorCode code = register_open_file(file_number, handle, 0); code != kNoError) {
     return refuse(code);
   }
-  start_reading(file, fd, std::move(buffer), buffer_size);
+  start_reading(file, handle, std::move(buffer), buffer_size);
   file.file_number = file_number;
   return kNoError;
 }
 
-RuntimeErrorCode open_detached_input(InputFile& file, int fd, std::size_t buffer_size) {
+RuntimeErrorCode open_detached_input(InputFile& file, platform::FileHandle handle,
+                                     std::size_t buffer_size) {
   std::unique_ptr<unsigned char, InputFile::FreeDeleter> buffer = allocate_buffer(buffer_size);
   if (buffer == nullptr) {
-    ::close(fd);
+    platform::close_file(handle);
     return kOutOfMemory;
   }
-  start_reading(file, fd, std::move(buffer), buffer_size);
+  start_reading(file, handle, std::move(buffer), buffer_size);
   file.detached = true;
   return kNoError;
 }
 
 bool is_open(const InputFile& file) {
-  if (file.detached) return file.fd >= 0;
+  if (file.detached) return file.handle != platform::kNoFile;
   const OpenFile* entry = open_file_entry(file.file_number);
-  return entry != nullptr && entry->fd >= 0 && entry->fd == file.fd;
+  return entry != nullptr && entry->handle != platform::kNoFile && entry->handle == file.handle;
 }
 
 RuntimeErrorCode close_file(InputFile& file) {
   if (!is_open(file)) return kIllegalFunctionCall;
   // Closing an open file always succeeds; an input file has nothing to write.
   if (file.detached) {
-    ::close(file.fd);
+    platform::close_file(file.handle);
   } else {
     close_file(file.file_number);
   }
@@ -193,7 +171,7 @@ bool refill(InputFile& file) {
     }
     const std::size_t raw_start = size;
     const std::uint64_t chunk_offset = file.raw_offset;
-    const std::size_t got = read_chunk(file.fd, buffer + size, file.capacity - size);
+    const std::size_t got = platform::read_some(file.handle, buffer + size, file.capacity - size);
     file.raw_offset += got;
     if (got == 0) file.source_exhausted = true;
     // Ctrl-Z ends the data: it and everything after it are never delivered.

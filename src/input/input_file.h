@@ -10,11 +10,12 @@
 #include <memory>
 #include <string_view>
 
+#include "platform/files.h"
 #include "runtime/runtime_error.h"
 
 namespace tarvel {
 
-// The chunk size of every read(2) on an input file. Large, so that a pass over
+// The chunk size of every read of an input file. Large, so that a pass over
 // a big file costs few system calls; nothing observable depends on it.
 inline constexpr std::size_t kInputBufferSize = std::size_t{256} * 1024;
 
@@ -38,9 +39,9 @@ struct InputFile {
   };
 
   // The file number while open (registered in the process-wide open-file
-  // table, which closes the descriptor at process end); 0 while closed.
+  // table, which closes the file at process end); 0 while closed.
   int file_number = 0;
-  int fd = -1;
+  platform::FileHandle handle = platform::kNoFile;
   // Open outside the table, for a helper thread's own reading (the table is
   // the main thread's alone).
   bool detached = false;
@@ -66,27 +67,28 @@ struct InputFile {
   // The raw file has nothing more to give: it ended, a read failed, or a
   // Ctrl-Z was met. The window may still hold bytes. A closed file has none.
   bool source_exhausted = true;
-  // Sticky: a byte request has met the end of the data. No read(2) happens
+  // Sticky: a byte request has met the end of the data. No read happens
   // after this, even if the file grows.
   bool data_ended = true;
 };
 
-// Opens `name` (passed to the system unchanged) for reading as `file`, under
-// `file_number` of the open-file table, reading chunks of `buffer_size` bytes
-// (at least kMinInputBufferSize; smaller values are raised to it). Returns 0;
-// 1 when the name is empty, `file` is already open, the number is outside
-// 1..255 or already open, or the input's size cannot be determined (a pipe,
-// FIFO, terminal or socket); 2 when the name holds a NUL byte, cannot be
-// opened or is a folder; 4 when the buffer cannot be had. Never blocks on a
-// FIFO. Allocates the buffer once per open; on failure `file` stays closed.
+// Opens `name` for reading as `file`, under `file_number` of the open-file
+// table, reading chunks of `buffer_size` bytes (at least kMinInputBufferSize;
+// smaller values are raised to it). Returns 0; 1 when the name is empty,
+// `file` is already open, the number is outside 1..255 or already open, or
+// the input is no regular file, so that its size says nothing of where its
+// data ends (a pipe, FIFO, terminal, device such as /dev/zero, or socket);
+// 2 when the name holds a NUL byte, cannot be opened or is a folder; 4 when
+// the buffer cannot be had. Never blocks on a FIFO. Allocates the buffer once
+// per open; on failure `file` stays closed.
 RuntimeErrorCode open_for_input(InputFile& file, std::string_view name, int file_number,
                                 std::size_t buffer_size = kInputBufferSize);
 
-// Opens `file` on the descriptor `fd`, which it then owns, outside the
-// open-file table, reading from the descriptor's current offset; the bytes
+// Opens `file` on the system's file `handle`, which it then owns, outside the
+// open-file table, reading from the handle's current position; the bytes
 // before it count as not there. For a helper thread: touches no shared state.
-// Returns 0, or 4 when the buffer cannot be had (`fd` is closed then).
-RuntimeErrorCode open_detached_input(InputFile& file, int fd,
+// Returns 0, or 4 when the buffer cannot be had (`handle` is closed then).
+RuntimeErrorCode open_detached_input(InputFile& file, platform::FileHandle handle,
                                      std::size_t buffer_size = kInputBufferSize);
 
 // Closes `file`, frees its buffer and forgets any byte not yet taken. Returns

@@ -1,24 +1,21 @@
 #include "input/split_counting.h"
 
-#include <unistd.h>
-
 #include "input/input_file.h"
 #include "input/line_reader.h"
 #include "input/split_reading.h"
 
 namespace tarvel {
 
-void SecondHalfCounter::start(std::string_view name, int main_fd, const SplitOptions& options) {
-  struct stat status {};
-  const int fd = open_for_helper(name, main_fd, options.min_size, status);
-  if (fd < 0) return;
-  const auto file_size = static_cast<std::uint64_t>(status.st_size);
-  version_ = version_of(status);
-  started_ = thread_.start([this, fd, file_size] { run(fd, file_size); });
-  if (!started_) ::close(fd);
+void SecondHalfCounter::start(std::string_view name, platform::FileHandle main,
+                              const SplitOptions& options) {
+  const platform::FileHandle file = open_for_helper(name, main, options.min_size, version_);
+  if (file == platform::kNoFile) return;
+  const auto file_size = static_cast<std::uint64_t>(version_.size);
+  started_ = thread_.start([this, file, file_size] { run(file, file_size); });
+  if (!started_) platform::close_file(file);
 }
 
-void SecondHalfCounter::run(int fd, std::uint64_t file_size) {
+void SecondHalfCounter::run(platform::FileHandle handle, std::uint64_t file_size) {
   InputFile file;
   {
     // Whatever comes of it, the search for the place is over when this
@@ -30,12 +27,12 @@ void SecondHalfCounter::run(int fd, std::uint64_t file_size) {
         flag.notify_all();
       }
     } sought{place_sought_};
-    const std::optional<std::uint64_t> place = find_line_start_after(fd, file_size / 2);
-    if (!place || ::lseek(fd, static_cast<off_t>(*place), SEEK_SET) < 0) {
-      ::close(fd);
+    const std::optional<std::uint64_t> place = find_line_start_after(handle, file_size / 2);
+    if (!place || !platform::seek_to(handle, *place)) {
+      platform::close_file(handle);
       return;
     }
-    if (open_detached_input(file, fd) != kNoError) return;
+    if (open_detached_input(file, handle) != kNoError) return;
     raw_place_ = *place;
   }
   const std::int64_t lines = count_remaining_lines(file, &helper_stop_);

@@ -26,10 +26,10 @@ class SecondHalfCounter {
   SecondHalfCounter(const SecondHalfCounter&) = delete;
   SecondHalfCounter& operator=(const SecondHalfCounter&) = delete;
 
-  // Starts the helper on a descriptor of its own for the file `name`, when
-  // the file that `main_fd` reads is at least `options.min_size` bytes long
+  // Starts the helper on a file handle of its own for the file `name`, when
+  // the file that `main` reads is at least `options.min_size` bytes long
   // and the name still leads to that same file.
-  void start(std::string_view name, int main_fd, const SplitOptions& options);
+  void start(std::string_view name, platform::FileHandle main, const SplitOptions& options);
 
   // The helper's place in the file, the first line start after the middle:
   // waits for the helper to find it (a short search), none when there is no
@@ -48,7 +48,7 @@ class SecondHalfCounter {
   const FileVersion& version() const { return version_; }
 
  private:
-  void run(int fd, std::uint64_t file_size);
+  void run(platform::FileHandle handle, std::uint64_t file_size);
 
   HelperThread thread_;
   bool started_ = false;

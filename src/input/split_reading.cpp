@@ -1,15 +1,9 @@
 #include "input/split_reading.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <new>
-#include <string>
 
 #include "input/input_file.h"
 #include "input/sample_rows.h"
@@ -19,21 +13,6 @@ namespace tarvel {
 namespace {
 
 constexpr std::size_t kScanChunk = std::size_t{256} * 1024;
-
-// Up to `size` bytes of `fd` from `offset`; fewer only at the end of the file
-// or on a read error.
-std::size_t read_at(int fd, unsigned char* into, std::size_t size, std::uint64_t offset) {
-  std::size_t got = 0;
-  while (got < size) {
-    const ssize_t part = ::pread(fd, into + got, size - got, static_cast<off_t>(offset + got));
-    if (part > 0) {
-      got += static_cast<std::size_t>(part);
-    } else if (part == 0 || errno != EINTR) {
-      break;
-    }
-  }
-  return got;
-}
 
 // The raw bytes' line ends: every LF, and the CR LF pairs whose CR the text
 // mode drops.
@@ -114,31 +93,30 @@ void count_line_ends(const unsigned char* bytes, std::size_t size, LineEndCounts
 
 }  // namespace
 
-int open_for_helper(std::string_view name, int main_fd, std::uint64_t min_size,
-                    struct stat& status) {
-  struct stat main_status {};
-  if (::fstat(main_fd, &main_status) != 0 || !S_ISREG(main_status.st_mode) ||
-      static_cast<std::uint64_t>(main_status.st_size) < min_size) {
-    return -1;
+platform::FileHandle open_for_helper(std::string_view name, platform::FileHandle main,
+                                     std::uint64_t min_size, FileVersion& version) {
+  const std::optional<FileVersion> main_version = platform::regular_file_version(main);
+  if (!main_version || static_cast<std::uint64_t>(main_version->size) < min_size) {
+    return platform::kNoFile;
   }
-  const std::string path(name);
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return -1;
-  if (::fstat(fd, &status) != 0 || status.st_dev != main_status.st_dev ||
-      status.st_ino != main_status.st_ino) {
-    ::close(fd);
-    return -1;
+  const platform::FileHandle file = platform::open_for_reading(name);
+  if (file == platform::kNoFile) return platform::kNoFile;
+  const std::optional<FileVersion> helper_version = platform::regular_file_version(file);
+  if (!helper_version || !platform::same_file(*helper_version, *main_version)) {
+    platform::close_file(file);
+    return platform::kNoFile;
   }
-  return fd;
+  version = *helper_version;
+  return file;
 }
 
-std::optional<std::uint64_t> find_line_start_after(int fd, std::uint64_t from) {
+std::optional<std::uint64_t> find_line_start_after(platform::FileHandle file, std::uint64_t from) {
   // Runs on a helper thread, where nothing may throw: no buffer, no place.
   std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kScanChunk]);
   if (buffer == nullptr) return std::nullopt;
   std::uint64_t line_start = 0;
   for (std::uint64_t offset = from; line_start == 0;) {
-    const std::size_t got = read_at(fd, buffer.get(), kScanChunk, offset);
+    const std::size_t got = platform::read_at(file, buffer.get(), kScanChunk, offset);
     if (got == 0) return std::nullopt;
     if (const void* lf = std::memchr(buffer.get(), kLineFeed, got)) {
       line_start =
@@ -148,12 +126,12 @@ std::optional<std::uint64_t> find_line_start_after(int fd, std::uint64_t from) {
     offset += got;
   }
   unsigned char after = 0;
-  if (read_at(fd, &after, 1, line_start) != 1) return std::nullopt;
+  if (platform::read_at(file, &after, 1, line_start) != 1) return std::nullopt;
   return line_start;
 }
 
-std::optional<SplitPoint> find_split_point(int fd, std::uint64_t from) {
-  const std::optional<std::uint64_t> place = find_line_start_after(fd, from);
+std::optional<SplitPoint> find_split_point(platform::FileHandle file, std::uint64_t from) {
+  const std::optional<std::uint64_t> place = find_line_start_after(file, from);
   if (!place) return std::nullopt;
   const std::uint64_t line_start = *place;
   std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kScanChunk]);
@@ -162,7 +140,7 @@ std::optional<SplitPoint> find_split_point(int fd, std::uint64_t from) {
   for (std::uint64_t offset = 0; offset < line_start;) {
     const std::size_t want =
         static_cast<std::size_t>(std::min<std::uint64_t>(kScanChunk, line_start - offset));
-    const std::size_t got = read_at(fd, buffer.get(), want, offset);
+    const std::size_t got = platform::read_at(file, buffer.get(), want, offset);
     if (got != want) return std::nullopt;
     count_line_ends(buffer.get(), got, counts);
     if (counts.end_mark) return std::nullopt;
@@ -175,28 +153,30 @@ std::optional<SplitPoint> find_split_point(int fd, std::uint64_t from) {
   return split;
 }
 
-void SecondHalfReader::start(std::string_view name, int main_fd, const SplitOptions& options,
-                             std::int64_t sample_count, std::int64_t channel_count,
-                             SampleTable& table, const std::optional<KnownSplit>& known) {
-  struct stat status {};
+void SecondHalfReader::start(std::string_view name, platform::FileHandle main,
+                             const SplitOptions& options, std::int64_t sample_count,
+                             std::int64_t channel_count, SampleTable& table,
+                             const std::optional<KnownSplit>& known) {
   if (sample_count < 2) return;
-  const int fd = open_for_helper(name, main_fd, options.min_size, status);
-  if (fd < 0) return;
-  const auto file_size = static_cast<std::uint64_t>(status.st_size);
+  FileVersion version;
+  const platform::FileHandle file = open_for_helper(name, main, options.min_size, version);
+  if (file == platform::kNoFile) return;
+  const auto file_size = static_cast<std::uint64_t>(version.size);
   std::optional<SplitPoint> known_place;
-  if (known && known->version == version_of(status)) known_place = known->place;
-  if (!thread_.start([this, fd, known_place, file_size, sample_count, channel_count, &table] {
-        run(fd, known_place, file_size, sample_count, channel_count, table);
+  if (known && known->version == version) known_place = known->place;
+  if (!thread_.start([this, file, known_place, file_size, sample_count, channel_count, &table] {
+        run(file, known_place, file_size, sample_count, channel_count, table);
       })) {
-    ::close(fd);
+    platform::close_file(file);
     return;
   }
   if (options.wait_for_place) place_sought_.wait(false, std::memory_order_acquire);
 }
 
-void SecondHalfReader::run(int fd, const std::optional<SplitPoint>& known_place,
-                           std::uint64_t file_size, std::int64_t sample_count,
-                           std::int64_t channel_count, SampleTable& table) {
+void SecondHalfReader::run(platform::FileHandle handle,
+                           const std::optional<SplitPoint>& known_place, std::uint64_t file_size,
+                           std::int64_t sample_count, std::int64_t channel_count,
+                           SampleTable& table) {
   // Whatever comes of it, the search for the place is over when this block
   // is left.
   struct PlaceSought {
@@ -210,13 +190,13 @@ void SecondHalfReader::run(int fd, const std::optional<SplitPoint>& known_place,
   {
     PlaceSought sought{place_sought_};
     const std::optional<SplitPoint> split =
-        known_place ? known_place : find_split_point(fd, file_size / 2);
+        known_place ? known_place : find_split_point(handle, file_size / 2);
     if (!split || split->first_sample > sample_count ||
-        ::lseek(fd, static_cast<off_t>(split->raw_offset), SEEK_SET) < 0) {
-      ::close(fd);
+        !platform::seek_to(handle, split->raw_offset)) {
+      platform::close_file(handle);
       return;
     }
-    if (open_detached_input(file, fd) != kNoError) return;
+    if (open_detached_input(file, handle) != kNoError) return;
     start_offset_ = split->delivered_offset;
     // Claim the place, then make sure the main thread has not set out to
     // read it already; a claim it may have seen is withdrawn by giving up,

@@ -8,8 +8,6 @@
 // main thread reads on by itself, so the samples are the same either way.
 #pragma once
 
-#include <sys/stat.h>
-
 #include <atomic>
 #include <cstdint>
 #include <optional>
@@ -21,22 +19,22 @@
 
 namespace tarvel {
 
-// A descriptor of a helper's own for the file `name`, and its status, when
-// the file that `main_fd` reads is a regular file of at least `min_size`
-// bytes and the name still leads to that same file; -1 otherwise.
-int open_for_helper(std::string_view name, int main_fd, std::uint64_t min_size,
-                    struct stat& status);
+// A file handle of a helper's own for the file `name`, and its version, when
+// the file that `main` reads is a regular file of at least `min_size` bytes
+// and the name still leads to that same file; kNoFile otherwise.
+platform::FileHandle open_for_helper(std::string_view name, platform::FileHandle main,
+                                     std::uint64_t min_size, FileVersion& version);
 
-// The first line start after byte `from` of the file open on `fd`, at
+// The first line start after byte `from` of the file open as `file`, at
 // least one byte before its end: the offset just after the first LF at or
-// after `from`. Read with pread(2), so the descriptor's offset does not move.
-std::optional<std::uint64_t> find_line_start_after(int fd, std::uint64_t from);
+// after `from`. Read at explicit offsets: the file's position is left to be
+// set again.
+std::optional<std::uint64_t> find_line_start_after(platform::FileHandle file, std::uint64_t from);
 
-// The first line start at or after byte `from` of the file open on `fd`, read
-// with pread(2) so that the descriptor's offset does not move. None when no
-// line end follows `from`, no byte follows that line end, or a Ctrl-Z ends
-// the data before it.
-std::optional<SplitPoint> find_split_point(int fd, std::uint64_t from);
+// The first line start at or after byte `from` of the file open as `file`,
+// read at explicit offsets as above. None when no line end follows `from`,
+// no byte follows that line end, or a Ctrl-Z ends the data before it.
+std::optional<SplitPoint> find_split_point(platform::FileHandle file, std::uint64_t from);
 
 class SecondHalfReader {
  public:
@@ -45,12 +43,12 @@ class SecondHalfReader {
   SecondHalfReader(const SecondHalfReader&) = delete;
   SecondHalfReader& operator=(const SecondHalfReader&) = delete;
 
-  // Starts the helper on a descriptor of its own for the file `name`, when
-  // the file that `main_fd` reads is at least `options.min_size` bytes long
+  // Starts the helper on a file handle of its own for the file `name`, when
+  // the file that `main` reads is at least `options.min_size` bytes long
   // and the name still leads to that same file. The helper takes the place
   // `known` when the file is still at its version, else it looks for one.
   // It writes only the rows from its first sample on.
-  void start(std::string_view name, int main_fd, const SplitOptions& options,
+  void start(std::string_view name, platform::FileHandle main, const SplitOptions& options,
              std::int64_t sample_count, std::int64_t channel_count, SampleTable& table,
              const std::optional<KnownSplit>& known = std::nullopt);
 
@@ -77,8 +75,9 @@ class SecondHalfReader {
   std::int64_t first_row_written() const { return first_row_written_; }
 
  private:
-  void run(int fd, const std::optional<SplitPoint>& known_place, std::uint64_t file_size,
-           std::int64_t sample_count, std::int64_t channel_count, SampleTable& table);
+  void run(platform::FileHandle file, const std::optional<SplitPoint>& known_place,
+           std::uint64_t file_size, std::int64_t sample_count, std::int64_t channel_count,
+           SampleTable& table);
 
   HelperThread thread_;
   // Whether the helper has looked for its place yet, for wait_for_place.

@@ -36,7 +36,7 @@ FirstPass count_lines(std::string_view input_name, const SplitOptions& split) {
   if (!at_end_of_file(file)) {
     read_line(file, result.first_line);
     SecondHalfCounter helper;
-    helper.start(input_name, file.fd, split);
+    helper.start(input_name, file.handle, split);
     // The helper's place, marked while the reading has not come to it yet.
     const std::optional<std::uint64_t> place = helper.raw_place();
     if (place && *place >= file.raw_offset) file.raw_mark = *place;
@@ -105,7 +105,7 @@ std::int64_t read_samples(std::string_view input_name, std::int64_t sample_count
   InputFile file;
   check(open_for_input(file, input_name, kInputFileNumber), kSecondOpenLine);
   SecondHalfReader helper;
-  helper.start(input_name, file.fd, split, sample_count, channel_count, table, known);
+  helper.start(input_name, file.handle, split, sample_count, channel_count, table, known);
   NumericReader reader;
   begin_numeric_read(reader, file);
   std::int64_t samples = 0;

@@ -1,8 +1,5 @@
 #include "output/output_file.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -38,15 +35,12 @@ std::string make_output_name(std::string_view input_name) {
 
 RuntimeErrorCode open_for_output(std::string_view name, int file_number) {
   if (name.empty() || is_file_open(file_number)) return kIllegalFunctionCall;
-  // The platform wants a terminated name; a name holding a NUL byte names no
-  // file that can be created.
-  std::string path(name);
-  if (path.find('\0') != std::string::npos) return kFileNotFound;
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return kFileNotFound;
-  RuntimeErrorCode code = register_open_file(file_number, fd, kOutputBufferSize);
+  // A name holding a NUL byte names no file that can be created.
+  const platform::FileHandle file = platform::create_for_writing(name);
+  if (file == platform::kNoFile) return kFileNotFound;
+  RuntimeErrorCode code = register_open_file(file_number, file, kOutputBufferSize);
   if (code != kNoError) {
-    ::close(fd);
+    platform::close_file(file);
     return code;
   }
   reset_print_column(file_number);

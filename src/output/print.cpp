@@ -1,10 +1,9 @@
 #include "output/print.h"
 
-#include <unistd.h>
-
 #include <cstring>
 
 #include "output/real_format.h"
+#include "platform/console.h"
 #include "runtime/open_files.h"
 #include "runtime/runtime_error.h"
 
@@ -25,15 +24,6 @@ void advance_column(int file_number, const char* bytes, std::size_t size) {
     }
   }
   g_columns[file_number] += static_cast<std::int64_t>(size);
-}
-
-void write_console(const char* bytes, std::size_t size) {
-  while (size > 0) {
-    ssize_t written = ::write(STDOUT_FILENO, bytes, size);
-    if (written <= 0) return;  // a lost console write is not reported
-    bytes += written;
-    size -= static_cast<std::size_t>(written);
-  }
 }
 
 // Copies into the file's buffer, writing the buffer out each time it fills;
@@ -66,7 +56,8 @@ void write_item(int file_number, const char* bytes, std::size_t size) {
   set_current_error(kNoError);
   if (file_number == kConsoleFileNumber) {
     if (size == 0) return;
-    write_console(bytes, size);
+    // A lost console write is not reported.
+    platform::write_standard_output(bytes, size);
     advance_column(file_number, bytes, size);
     return;
   }

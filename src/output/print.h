@@ -19,8 +19,8 @@ enum PrintMask : int {
 inline constexpr int kItemInLine = PM_BLANK_AFTER;
 inline constexpr int kItemEndsLine = PM_BLANK_AFTER | PM_LINE_END;
 
-// File number 0 is the console (standard output, written at once with
-// write(2), partial writes retried, failures not reported); 1..255 are the
+// File number 0 is the console (standard output, written at once, partial
+// writes retried, failures not reported); 1..255 are the
 // numbered files of the open-file table, written through their buffer. On a
 // number outside 0..255 or a numbered file that is not open nothing is written
 // and the current run-time error becomes 1; a failed file write makes it 3.

@@ -1,21 +1,16 @@
 #include "runtime/helper_thread.h"
 
-#include <signal.h>
-
 #include <exception>
 
+#include "platform/signals.h"
 #include "runtime/fp_environment.h"
 
 namespace tarvel {
 
 bool HelperThread::start(std::function<void()> work) {
   if (thread_.joinable()) return false;
-  // A new thread inherits the signal mask of its creator: block everything
-  // around the creation, so the helper starts with every signal held off.
-  sigset_t all;
-  sigset_t saved;
-  sigfillset(&all);
-  pthread_sigmask(SIG_SETMASK, &all, &saved);
+  // The helper inherits the hold for good, so it takes no asynchronous signal.
+  platform::AllSignalsHold hold;
   bool started = true;
   try {
     thread_ = std::thread([work = std::move(work)] {
@@ -25,7 +20,6 @@ bool HelperThread::start(std::function<void()> work) {
   } catch (const std::exception&) {
     started = false;
   }
-  pthread_sigmask(SIG_SETMASK, &saved, nullptr);
   return started;
 }
 

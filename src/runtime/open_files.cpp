@@ -1,7 +1,5 @@
 #include "runtime/open_files.h"
 
-#include <unistd.h>
-
 #include <cstdlib>
 
 #include "runtime/signals.h"
@@ -10,17 +8,6 @@ namespace tarvel {
 namespace {
 
 OpenFile g_open_files[kLastFileNumber + 1];
-
-// Writes everything or fails; only write(2), so usable in a signal handler.
-bool write_fully(int fd, const char* bytes, std::size_t size) {
-  while (size > 0) {
-    ssize_t written = ::write(fd, bytes, size);
-    if (written <= 0) return false;
-    bytes += written;
-    size -= static_cast<std::size_t>(written);
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -31,12 +18,13 @@ OpenFile* open_file_entry(int file_number) {
 
 bool is_file_open(int file_number) {
   const OpenFile* file = open_file_entry(file_number);
-  return file != nullptr && file->fd >= 0;
+  return file != nullptr && file->handle != platform::kNoFile;
 }
 
-RuntimeErrorCode register_open_file(int file_number, int fd, std::size_t buffer_capacity) {
+RuntimeErrorCode register_open_file(int file_number, platform::FileHandle handle,
+                                    std::size_t buffer_capacity) {
   OpenFile* file = open_file_entry(file_number);
-  if (file == nullptr || file->fd >= 0) return kIllegalFunctionCall;
+  if (file == nullptr || file->handle != platform::kNoFile) return kIllegalFunctionCall;
   if (buffer_capacity != 0 && file->capacity < buffer_capacity) {
     char* buffer = static_cast<char*>(std::realloc(file->buffer, buffer_capacity));
     if (buffer == nullptr) return kOutOfMemory;
@@ -46,7 +34,7 @@ RuntimeErrorCode register_open_file(int file_number, int fd, std::size_t buffer_
   file->buffered.store(0, std::memory_order_relaxed);
   file->write_failed = false;
   std::atomic_signal_fence(std::memory_order_seq_cst);
-  file->fd = fd;
+  file->handle = handle;
   return kNoError;
 }
 
@@ -54,7 +42,7 @@ bool flush_open_file(OpenFile& file) {
   std::size_t pending = file.buffered.load(std::memory_order_relaxed);
   if (pending == 0) return true;
   SignalHold hold;
-  bool written = write_fully(file.fd, file.buffer, pending);
+  bool written = platform::write_fully(file.handle, file.buffer, pending);
   file.buffered.store(0, std::memory_order_relaxed);
   if (!written) file.write_failed = true;
   return written;
@@ -62,9 +50,10 @@ bool flush_open_file(OpenFile& file) {
 
 bool write_past_buffer(OpenFile& file, const char* bytes, std::size_t size) {
   SignalHold hold;
-  bool written = write_fully(file.fd, file.buffer, file.buffered.load(std::memory_order_relaxed));
+  bool written = platform::write_fully(file.handle, file.buffer,
+                                       file.buffered.load(std::memory_order_relaxed));
   file.buffered.store(0, std::memory_order_relaxed);
-  written = written && write_fully(file.fd, bytes, size);
+  written = written && platform::write_fully(file.handle, bytes, size);
   if (!written) file.write_failed = true;
   return written;
 }
@@ -76,8 +65,8 @@ RuntimeErrorCode close_file(int file_number) {
   bool failed = file.write_failed;
   {
     SignalHold hold;
-    ::close(file.fd);
-    file.fd = -1;
+    platform::close_file(file.handle);
+    file.handle = platform::kNoFile;
   }
   file.write_failed = false;
   return failed ? kFileIoError : kNoError;
@@ -86,12 +75,12 @@ RuntimeErrorCode close_file(int file_number) {
 void close_all_open_files() {
   for (int number = kFirstFileNumber; number <= kLastFileNumber; ++number) {
     OpenFile& file = g_open_files[number];
-    if (file.fd < 0) continue;
+    if (file.handle == platform::kNoFile) continue;
     std::size_t pending = file.buffered.load(std::memory_order_relaxed);
-    if (pending > 0) write_fully(file.fd, file.buffer, pending);
+    if (pending > 0) platform::write_fully(file.handle, file.buffer, pending);
     file.buffered.store(0, std::memory_order_relaxed);
-    ::close(file.fd);
-    file.fd = -1;
+    platform::close_file(file.handle);
+    file.handle = platform::kNoFile;
   }
 }
 

@@ -1,7 +1,7 @@
 #include "runtime/runtime_error.h"
 
-#include <unistd.h>
-
+#include "platform/console.h"
+#include "platform/signals.h"
 #include "runtime/open_files.h"
 #include "runtime/signals.h"
 
@@ -71,26 +71,19 @@ class BoundedText {
   std::size_t size_ = 0;
 };
 
-void write_all(int fd, const char* bytes, std::size_t size) {
-  while (size > 0) {
-    ssize_t written = ::write(fd, bytes, size);
-    if (written <= 0) return;
-    bytes += written;
-    size -= static_cast<std::size_t>(written);
-  }
-}
-
 [[noreturn]] void end_process(int status) {
   // From here on the process ends exactly once: a signal arriving now must not
   // start a second end sequence.
   block_fatal_signals();
   close_all_open_files();
-  if (g_pending_report_size > 0) write_all(STDERR_FILENO, g_pending_report, g_pending_report_size);
+  if (g_pending_report_size > 0) {
+    platform::write_standard_error(g_pending_report, g_pending_report_size);
+  }
   if (g_process_end_hook != nullptr) {
     g_pending_report_size = 0;
     g_process_end_hook(status);
   }
-  ::_exit(status);
+  platform::end_process_now(status);
 }
 
 }  // namespace

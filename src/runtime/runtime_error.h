@@ -57,7 +57,7 @@ std::size_t format_runtime_error_report(int code, int report_line, const char* m
 [[noreturn]] void end_run(int status);
 
 // What ends the process after the open files are closed and the report is
-// written; _exit(status) unless replaced. An in-process harness (a fuzz
+// written; the system's immediate end of the process unless replaced. An in-process harness (a fuzz
 // target) replaces it with one that throws, so that a whole run can be driven
 // many times in one process. The hook must not return.
 using ProcessEndHook = void (*)(int status);

@@ -1,15 +1,15 @@
 // The fatal signals and their run-time error codes.
 #pragma once
 
-#include <signal.h>
+#include "platform/signals.h"
 
 namespace tarvel {
 
 // Installs one handler for SIGINT, SIGILL, SIGFPE, SIGSEGV, SIGTERM and
-// SIGABRT that aborts the run with codes 9, 10, 11, 12, 13 and 14 and report
-// line 0. The handler runs on an alternate stack, so a stack overflow still
-// reports. SIGPIPE is ignored, so a console write to a pipe nobody reads fails
-// quietly instead of ending the run. Call once, before anything else can fail.
+// SIGABRT (and what the system reports as them) that aborts the run with
+// codes 9, 10, 11, 12, 13 and 14 and report line 0. A stack overflow still
+// reports, and a console write to a pipe nobody reads fails quietly instead
+// of ending the run. Call once, before anything else can fail.
 void install_signal_handlers();
 
 // The run-time error code of a fatal signal, or 0 for any other signal.
@@ -22,15 +22,6 @@ void block_fatal_signals();
 // Holds the six fatal signals off for its lifetime; a signal that arrives
 // meanwhile is delivered when it ends. Used around updates that a handler must
 // never see half done.
-class SignalHold {
- public:
-  SignalHold();
-  ~SignalHold();
-  SignalHold(const SignalHold&) = delete;
-  SignalHold& operator=(const SignalHold&) = delete;
-
- private:
-  sigset_t saved_;
-};
+using SignalHold = platform::FatalSignalHold;
 
 }  // namespace tarvel

@@ -68,12 +68,18 @@ TEST(RunEnds, EmptyFileHasNoSamplesAndNoChannels) {
   EXPECT_EQ(folder.files().size(), 1u);
 }
 
-TEST(RunEnds, DeviceNullIsAnEmptyInput) {
-  TempFolder folder;
-  RunResult run = run_tarvel(folder, {"/dev/null"});
-  EXPECT_BYTES("stdout", "reading /dev/null 0 channels 0 samples\r\n", run.out);
-  EXPECT_BYTES("stderr", abort_report(1, "illegal function call", 40), run.err);
-  EXPECT_EQ(run.status, 1);
+// A device is no regular file: its size says nothing of where its data ends
+// (/dev/zero never ends), so it is refused at the first open like a FIFO.
+TEST(RunEnds, DevicesAreRefusedAtTheFirstOpen) {
+  for (const char* device : {"/dev/null", "/dev/zero", "/dev/urandom"}) {
+    SCOPED_TRACE(device);
+    TempFolder folder;
+    RunResult run = run_tarvel(folder, {device});
+    EXPECT_BYTES("stdout", "", run.out);
+    EXPECT_BYTES("stderr", abort_report(1, "illegal function call", 19), run.err);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(folder.files().empty());
+  }
 }
 
 TEST(RunEnds, TabSeparatedFileHasNoChannels) {

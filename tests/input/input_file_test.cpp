@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
@@ -41,8 +42,10 @@ std::string delivered(const std::string& raw, std::size_t buffer_size = kInputBu
 TEST(OpenForInput, GivesTheCodeOfEachKindOfName) {
   TempFolder folder;
   folder.write("data.txt", "1 2 3\n");
-  ASSERT_EQ(::mkdir(folder.file("folder").c_str(), 0755), 0);
+  ASSERT_TRUE(std::filesystem::create_directory(folder.file("folder")));
+#ifndef _WIN32
   ASSERT_EQ(::mkfifo(folder.file("fifo").c_str(), 0644), 0);
+#endif
   struct Row {
     std::string name;
     RuntimeErrorCode code;
@@ -51,9 +54,20 @@ TEST(OpenForInput, GivesTheCodeOfEachKindOfName) {
       {folder.file("data.txt"), kNoError},
       {folder.file("missing.txt"), kFileNotFound},
       {folder.file("folder"), kFileNotFound},
+#ifdef _WIN32
+      // Device names, in any folder and with any extension, are no files.
+      {"NUL", kIllegalFunctionCall},
+      {"CON", kIllegalFunctionCall},
+      {folder.file("nul.txt"), kIllegalFunctionCall},
+      // "/" is a folder separator there too.
+      {folder.path() + "\\data.txt", kNoError},
+#else
       // A FIFO has no size; opening it must not wait for a writer.
       {folder.file("fifo"), kIllegalFunctionCall},
-      {"/dev/null", kNoError},
+      // Devices are no regular files: /dev/zero would be read for ever.
+      {"/dev/null", kIllegalFunctionCall},
+      {"/dev/zero", kIllegalFunctionCall},
+#endif
       {"", kIllegalFunctionCall},
       {folder.file("data.txt") + std::string(1, '\0') + "x", kFileNotFound},
       {std::string(1, '\0'), kFileNotFound},
@@ -82,12 +96,19 @@ TEST(OpenForInput, RefusesAFileNumberInUseOrOutOfRange) {
   }
 }
 
-TEST(OpenForInput, DevNullIsAnEmptyFile) {
+TEST(OpenForInput, RefusedDeviceLeavesTheNumberFree) {
   InputFile file;
-  ASSERT_EQ(open_for_input(file, "/dev/null", kTestFileNumber), kNoError);
+#ifdef _WIN32
+  const char* device = "NUL";
+#else
+  const char* device = "/dev/zero";
+#endif
+  ASSERT_EQ(open_for_input(file, device, kTestFileNumber), kIllegalFunctionCall);
+  EXPECT_FALSE(is_open(file));
   EXPECT_TRUE(at_end_of_file(file));
   EXPECT_EQ(take_byte(file), kNoByte);
-  EXPECT_EQ(close_file(file), kNoError);
+  OpenedBytes regular("1\n");
+  EXPECT_TRUE(is_open(regular.file()));
 }
 
 TEST(CloseFile, ClosesOnceAndForgetsTheData) {

@@ -1,8 +1,6 @@
 #include "input/split_counting.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -70,7 +68,7 @@ TEST(SplitCounting, HelperCountsTheLinesAfterItsPlace) {
 
     testing::OpenedBytes opened(raw);
     SecondHalfCounter helper;
-    helper.start(opened.path(), opened.file().fd, kAlwaysSplit);
+    helper.start(opened.path(), opened.file().handle, kAlwaysSplit);
     const std::optional<std::uint64_t> place = helper.raw_place();
     ASSERT_TRUE(place.has_value());
     EXPECT_EQ(*place, middle_lf + 1);
@@ -89,7 +87,7 @@ TEST(SplitCounting, NoCountForAMainThreadThatDidNotStopAtThePlace) {
   const std::string raw = random_sample_file(random, 1, 1000, 0);
   testing::OpenedBytes opened(raw);
   SecondHalfCounter helper;
-  helper.start(opened.path(), opened.file().fd, kAlwaysSplit);
+  helper.start(opened.path(), opened.file().handle, kAlwaysSplit);
   EXPECT_TRUE(helper.raw_place().has_value());
   EXPECT_EQ(count_remaining_lines(opened.file()), 1000);
   EXPECT_EQ(helper.lines_from_place(false), -1);
@@ -101,13 +99,13 @@ TEST(SplitCounting, NoPlaceForSmallFilesOrWithoutALineStartAfterTheMiddle) {
   {
     testing::OpenedBytes small("1 2 3\n4 5 6\n");
     SecondHalfCounter unused;
-    unused.start(small.path(), small.file().fd, kNeverSplit);
+    unused.start(small.path(), small.file().handle, kNeverSplit);
     EXPECT_FALSE(unused.raw_place().has_value());
   }
   const std::string one_long_line = std::string(3000, '1') + "\n";
   testing::OpenedBytes long_line(one_long_line);
   SecondHalfCounter helper;
-  helper.start(long_line.path(), long_line.file().fd, kAlwaysSplit);
+  helper.start(long_line.path(), long_line.file().handle, kAlwaysSplit);
   EXPECT_FALSE(helper.raw_place().has_value());
   EXPECT_EQ(helper.lines_from_place(false), -1);
 }

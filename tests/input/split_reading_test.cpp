@@ -1,8 +1,6 @@
 #include "input/split_reading.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdint>
@@ -31,10 +29,10 @@ using testing::visible;
 std::optional<SplitPoint> split_of(const std::string& raw, std::uint64_t from) {
   TempFolder folder;
   folder.write("data.txt", raw);
-  const int fd = ::open(folder.file("data.txt").c_str(), O_RDONLY);
-  EXPECT_GE(fd, 0);
-  std::optional<SplitPoint> split = find_split_point(fd, from);
-  ::close(fd);
+  const platform::FileHandle file = platform::open_for_reading(folder.file("data.txt"));
+  EXPECT_NE(file, platform::kNoFile);
+  std::optional<SplitPoint> split = find_split_point(file, from);
+  platform::close_file(file);
   return split;
 }
 
@@ -183,12 +181,12 @@ TEST(SplitReading, HelperReadsTheSecondHalfOfARegularFile) {
 
     SampleTable table;
     ASSERT_EQ(allocate_sample_table(table, 2000, channels), kNoError);
-    const int main_fd = ::open(path.c_str(), O_RDONLY);
-    ASSERT_GE(main_fd, 0);
+    const platform::FileHandle main_fd = platform::open_for_reading(path);
+    ASSERT_NE(main_fd, platform::kNoFile);
     SecondHalfReader helper;
     helper.start(path, main_fd, kAlwaysSplit, 2000, channels, table);
     const std::int64_t last = helper.finish();
-    ::close(main_fd);
+    platform::close_file(main_fd);
     EXPECT_EQ(last, 2000);
     const std::optional<SplitPoint> split = split_of(raw, raw.size() / 2);
     ASSERT_TRUE(split.has_value());
@@ -230,13 +228,13 @@ TEST(SplitReading, HelperTakesAKnownPlaceOnlyInTheSameVersionOfTheFile) {
     if (!same_version) ++known.version.modified_nanoseconds;
     SampleTable table;
     ASSERT_EQ(allocate_sample_table(table, 1000, 1), kNoError);
-    const int main_fd = ::open(path.c_str(), O_RDONLY);
-    ASSERT_GE(main_fd, 0);
+    const platform::FileHandle main_fd = platform::open_for_reading(path);
+    ASSERT_NE(main_fd, platform::kNoFile);
     SecondHalfReader helper;
     helper.start(path, main_fd, kAlwaysSplit, 1000, 1, table, known);
     EXPECT_EQ(helper.look(1), same_version ? quarter->first_sample : middle->first_sample);
     EXPECT_EQ(helper.finish(), 1000);
-    ::close(main_fd);
+    platform::close_file(main_fd);
   }
 }
 
@@ -250,14 +248,14 @@ TEST(SplitReading, HelperGivesUpAPlaceTheMainThreadReachedFirst) {
   const std::string path = folder.file("data.txt");
   SampleTable table;
   ASSERT_EQ(allocate_sample_table(table, 1000, 2), kNoError);
-  const int main_fd = ::open(path.c_str(), O_RDONLY);
-  ASSERT_GE(main_fd, 0);
+  const platform::FileHandle main_fd = platform::open_for_reading(path);
+  ASSERT_NE(main_fd, platform::kNoFile);
   SecondHalfReader helper;
   EXPECT_EQ(helper.look(1000), 0);
   helper.start(path, main_fd, kAlwaysSplit, 1000, 2, table);
   EXPECT_EQ(helper.look(1000), 0);
   EXPECT_EQ(helper.finish(), -1);
-  ::close(main_fd);
+  platform::close_file(main_fd);
   for (std::int64_t n = 1; n <= 1000; ++n) ASSERT_EQ(table.t(n), 0.0) << "sample " << n;
 }
 

@@ -1,19 +1,26 @@
 #include "runtime/open_files.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstring>
 
+#include "platform/files.h"
 #include "support/temp_folder.h"
 
 namespace tarvel {
 namespace {
 
-int open_new(const std::string& path) {
-  return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+platform::FileHandle open_new(const std::string& path) {
+  return platform::create_for_writing(path);
 }
+
+// A device that takes every byte, and one that refuses them as a full disk.
+#ifdef _WIN32
+constexpr char kNullDevice[] = "NUL";
+#else
+constexpr char kNullDevice[] = "/dev/null";
+#endif
+constexpr char kFullDevice[] = "/dev/full";
 
 TEST(OpenFiles, NumbersOutsideOneTo255HaveNoEntry) {
   EXPECT_EQ(open_file_entry(0), nullptr);
@@ -32,11 +39,11 @@ TEST(OpenFiles, CloseOfANumberNotOpenIsIllegal) {
 
 TEST(OpenFiles, SecondOpenOfTheSameNumberIsIllegal) {
   testing::TempFolder folder;
-  int fd = open_new(folder.file("a"));
-  ASSERT_EQ(register_open_file(3, fd, 0), kNoError);
-  int other = open_new(folder.file("b"));
+  platform::FileHandle file = open_new(folder.file("a"));
+  ASSERT_EQ(register_open_file(3, file, 0), kNoError);
+  platform::FileHandle other = open_new(folder.file("b"));
   EXPECT_EQ(register_open_file(3, other, 0), kIllegalFunctionCall);
-  ::close(other);
+  platform::close_file(other);
   EXPECT_EQ(close_file(3), kNoError);
   EXPECT_FALSE(is_file_open(3));
 }
@@ -53,23 +60,23 @@ TEST(OpenFiles, CloseWritesOutTheBuffer) {
 }
 
 TEST(OpenFiles, FailedWriteMakesTheCloseReportAnIoError) {
-  int fd = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
-  if (fd < 0) GTEST_SKIP() << "/dev/full is not available";
-  ASSERT_EQ(register_open_file(5, fd, 16), kNoError);
+  platform::FileHandle full = platform::create_for_writing(kFullDevice);
+  if (full == platform::kNoFile) GTEST_SKIP() << "/dev/full is not available";
+  ASSERT_EQ(register_open_file(5, full, 16), kNoError);
   OpenFile& file = *open_file_entry(5);
   std::memcpy(file.buffer, "x", 1);
   file.buffered.store(1);
   EXPECT_FALSE(flush_open_file(file));
   EXPECT_EQ(close_file(5), kFileIoError);
   // The failure belongs to that open only.
-  ASSERT_EQ(register_open_file(5, ::open("/dev/null", O_WRONLY | O_CLOEXEC), 16), kNoError);
+  ASSERT_EQ(register_open_file(5, platform::create_for_writing(kNullDevice), 16), kNoError);
   EXPECT_EQ(close_file(5), kNoError);
 }
 
 TEST(OpenFiles, FinalFlushFailureIsReportedByClose) {
-  int fd = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
-  if (fd < 0) GTEST_SKIP() << "/dev/full is not available";
-  ASSERT_EQ(register_open_file(6, fd, 16), kNoError);
+  platform::FileHandle full = platform::create_for_writing(kFullDevice);
+  if (full == platform::kNoFile) GTEST_SKIP() << "/dev/full is not available";
+  ASSERT_EQ(register_open_file(6, full, 16), kNoError);
   OpenFile& file = *open_file_entry(6);
   std::memcpy(file.buffer, "x", 1);
   file.buffered.store(1);

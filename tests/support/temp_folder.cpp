@@ -5,15 +5,29 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
+#include <string>
 
 namespace tarvel::testing {
 
 TempFolder::TempFolder() {
+#ifdef _WIN32
+  // No mkdtemp: try fresh random names until one is created.
+  std::random_device random;
+  for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+    const std::filesystem::path candidate =
+        std::filesystem::temp_directory_path() / ("tarvel-test-" + std::to_string(random()));
+    std::error_code error;
+    if (std::filesystem::create_directory(candidate, error)) path_ = candidate.generic_string();
+  }
+  if (path_.empty()) ADD_FAILURE() << "cannot create a temporary folder";
+#else
   std::string pattern = (std::filesystem::temp_directory_path() / "tarvel-test-XXXXXX").string();
   char* made = ::mkdtemp(pattern.data());
   if (made == nullptr) ADD_FAILURE() << "cannot create a temporary folder";
   path_ = pattern;
+#endif
 }
 
 TempFolder::~TempFolder() {
