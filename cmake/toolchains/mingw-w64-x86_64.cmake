@@ -22,3 +22,7 @@ find_program(TARVEL_WINE NAMES wine wine64)
 if(TARVEL_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${TARVEL_WINE})
 endif()
+
+# pkg-config answers for the target's libraries only, never with the build
+# machine's.
+set(ENV{PKG_CONFIG_LIBDIR} /usr/x86_64-w64-mingw32/lib/pkgconfig)
