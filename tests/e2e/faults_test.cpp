@@ -76,9 +76,10 @@ void write_repeated(const std::string& path, const std::string& line, std::size_
   }
 }
 
-// Address-space limits break the sanitizers' and valgrind's own reservations.
+// Address-space limits break the sanitizers', valgrind's and an emulator's
+// own reservations.
 bool address_space_is_managed() {
-#if defined(TARVEL_SANITIZED)
+#if defined(TARVEL_SANITIZED) || defined(TARVEL_EMULATOR)
   return true;
 #else
   return running_under_wrapper();
@@ -279,15 +280,17 @@ TEST(Console, ClosedPipeOnStandardOutputLosesOnlyTheConsoleText) {
   int pipe_ends[2];
   ASSERT_EQ(::pipe(pipe_ends), 0);
   ::close(pipe_ends[0]);  // nobody will ever read the console
-  std::string binary = tarvel_binary();
-  std::string name = "data.txt";
-  char* argv[] = {binary.data(), name.data(), nullptr};
+  std::vector<std::string> words = tarvel_command();
+  words.push_back("data.txt");
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], STDOUT_FILENO);
   posix_spawn_file_actions_addchdir_np(&actions, folder.path().c_str());
   pid_t pid = 0;
-  ASSERT_EQ(::posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ), 0);
+  ASSERT_EQ(::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
   posix_spawn_file_actions_destroy(&actions);
   ::close(pipe_ends[1]);
   int wait_status = 0;

@@ -63,6 +63,16 @@ std::string tarvel_binary() {
   return TARVEL_BINARY;
 }
 
+std::vector<std::string> tarvel_command() {
+  std::vector<std::string> words;
+#ifdef TARVEL_EMULATOR
+  std::istringstream emulator(TARVEL_EMULATOR);
+  for (std::string word; emulator >> word;) words.push_back(word);
+#endif
+  words.push_back(tarvel_binary());
+  return words;
+}
+
 bool running_under_wrapper() {
   const char* wrapper = std::getenv("TARVEL_TEST_WRAPPER");
   return wrapper != nullptr && *wrapper != '\0';
@@ -75,11 +85,7 @@ StartedRun start_tarvel(const TempFolder& folder, const std::vector<std::string>
     std::istringstream wrapper(std::getenv("TARVEL_TEST_WRAPPER"));
     for (std::string word; wrapper >> word;) words.push_back(word);
   }
-#ifdef TARVEL_EMULATOR
-  std::istringstream emulator(TARVEL_EMULATOR);
-  for (std::string word; emulator >> word;) words.push_back(word);
-#endif
-  words.push_back(tarvel_binary());
+  for (const std::string& word : tarvel_command()) words.push_back(word);
   words.insert(words.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());

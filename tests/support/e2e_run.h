@@ -46,6 +46,9 @@ bool running_under_wrapper();
 // The path of the tool under test.
 std::string tarvel_binary();
 
+// The words that start the tool: a cross build's emulator, then its path.
+std::vector<std::string> tarvel_command();
+
 // A gtest assertion result that names the first differing byte with context,
 // with CR and LF and other control bytes shown escaped.
 ::testing::AssertionResult bytes_equal(const std::string& what, const std::string& expected,
