@@ -74,6 +74,10 @@ struct Signal {
 // Whatever the number of lines, around and across the blocks the lines are
 // formatted in, the file holds each line as its three numbers print.
 TEST(WriteOutputFile, EveryLineAsItsNumbersPrint) {
+#ifdef _WIN32
+  GTEST_SKIP() << "GoogleTest's capture of standard output does not take the tool's console "
+                  "writes on Windows (under Wine the test hangs)";
+#endif
   std::mt19937_64 random(42);
   // Up to output past several of the large writes the blocks are gathered in.
   for (const std::int64_t line_count : {1, 2, 1023, 1024, 1025, 2048, 3073, 5000, 60000}) {
