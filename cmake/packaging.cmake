@@ -9,11 +9,13 @@ configure_file(docs/tarvel.1.in ${PROJECT_BINARY_DIR}/tarvel.1 @ONLY)
 configure_file(packaging/changelog.in ${PROJECT_BINARY_DIR}/packaging/changelog @ONLY)
 find_program(TARVEL_GZIP gzip)
 
-install(TARGETS tarvel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(WIN32)
+  # The zip holds one folder's files: tarvel.exe beside its README.
+  install(TARGETS tarvel RUNTIME DESTINATION .)
   install(FILES README.md LICENSE DESTINATION .)
   install(FILES ${PROJECT_BINARY_DIR}/tarvel.1 DESTINATION .)
 elseif(TARVEL_GZIP)
+  install(TARGETS tarvel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   set(compressed ${PROJECT_BINARY_DIR}/packaging/tarvel.1.gz
                  ${PROJECT_BINARY_DIR}/packaging/changelog.gz)
   add_custom_command(
@@ -28,6 +30,7 @@ elseif(TARVEL_GZIP)
   install(FILES ${PROJECT_BINARY_DIR}/packaging/changelog.gz README.md packaging/copyright
           DESTINATION ${CMAKE_INSTALL_DOCDIR})
 else()
+  install(TARGETS tarvel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${PROJECT_BINARY_DIR}/tarvel.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()
