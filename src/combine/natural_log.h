@@ -29,6 +29,15 @@ namespace tarvel::detail {
 inline constexpr double kLn2High = 0x1.62e42fefa39efp-1;
 inline constexpr double kLn2Low = 0x1.abc9e3b39803fp-56;
 
+// 1/3, 1/5, ..., 1/25 rounded once in E: the series' coefficients.
+template <typename E>
+struct InverseOdds {
+  E of[12];
+  InverseOdds() : of{} {
+    for (int k = 0; k < 12; ++k) of[k] = E(1.0) / E(static_cast<double>(2 * k + 3));
+  }
+};
+
 // ln x of a float x in the extended type E, accurate to a little over half a
 // unit in the last place of E's 64-bit significand. E needs only construction
 // from float and double and the correctly rounded +, -, × and ÷. x = ±0 gives
@@ -70,9 +79,10 @@ E natural_log(float x) {
 
   // 2s·(z/3 + z²/5 + ... + z¹²/25), z = s², by Horner from the smallest term,
   // plus the rounding error of s times the derivative 2/(1 - z) ≈ 2·(1 + z).
+  static const InverseOdds<E> inverse_odd;
   const E z = s * s;
-  E series = one / E(25.0);
-  for (int odd = 23; odd >= 3; odd -= 2) series = series * z + one / E(static_cast<double>(odd));
+  E series = inverse_odd.of[11];
+  for (int k = 10; k >= 0; --k) series = series * z + inverse_odd.of[k];
   const E tail = two * ((s * series + s_rest) * z + s_rest);
 
   const E e(static_cast<double>(exponent));
