@@ -20,8 +20,11 @@
 // Twelve terms of the series after 2s keep the truncation below 2^-70 of 2s.
 #pragma once
 
+#include <array>
 #include <cmath>
+#include <cstddef>
 #include <limits>
+#include <utility>
 
 namespace tarvel::detail {
 
@@ -29,14 +32,11 @@ namespace tarvel::detail {
 inline constexpr double kLn2High = 0x1.62e42fefa39efp-1;
 inline constexpr double kLn2Low = 0x1.abc9e3b39803fp-56;
 
-// 1/3, 1/5, ..., 1/25 rounded once in E: the series' coefficients.
-template <typename E>
-struct InverseOdds {
-  E of[12];
-  InverseOdds() : of{} {
-    for (int k = 0; k < 12; ++k) of[k] = E(1.0) / E(static_cast<double>(2 * k + 3));
-  }
-};
+// 1/3, 1/5, ..., each rounded once in E: the series' coefficients.
+template <typename E, std::size_t... k>
+std::array<E, sizeof...(k)> inverse_odds(std::index_sequence<k...>) {
+  return {(E(1.0) / E(static_cast<double>(2 * k + 3)))...};
+}
 
 // ln x of a float x in the extended type E, accurate to a little over half a
 // unit in the last place of E's 64-bit significand. E needs only construction
@@ -79,10 +79,10 @@ E natural_log(float x) {
 
   // 2s·(z/3 + z²/5 + ... + z¹²/25), z = s², by Horner from the smallest term,
   // plus the rounding error of s times the derivative 2/(1 - z) ≈ 2·(1 + z).
-  static const InverseOdds<E> inverse_odd;
+  static const std::array<E, 12> inverse_odd = inverse_odds<E>(std::make_index_sequence<12>{});
   const E z = s * s;
-  E series = inverse_odd.of[11];
-  for (int k = 10; k >= 0; --k) series = series * z + inverse_odd.of[k];
+  E series = inverse_odd[11];
+  for (int k = 10; k >= 0; --k) series = series * z + inverse_odd[k];
   const E tail = two * ((s * series + s_rest) * z + s_rest);
 
   const E e(static_cast<double>(exponent));

@@ -83,9 +83,10 @@ double error_in_ulps(float x) {
   return ulps;
 }
 
-// The bench check (natural_log_check) finds no error above 0.51 units on tens
-// of millions of values; a fault in any term of the sum shows far above that.
-constexpr double kMaxUlps = 0.52;
+// natural_log_check finds no error above 0.519 units on 13 million values,
+// every float of [√½, √2) among them; a fault in any term of the sum shows far
+// above that.
+constexpr double kMaxUlps = 0.53;
 
 TEST(NaturalLog, PowersOfTwoAgainstMpfr) {
   for (int k = -149; k <= 127; ++k) {
