@@ -42,15 +42,12 @@ std::array<E, sizeof...(k)> inverse_odds(std::index_sequence<k...>) {
 // unit in the last place of E's 64-bit significand. E needs only construction
 // from float and double and the correctly rounded +, -, × and ÷. x = ±0 gives
 // -infinity, +infinity gives +infinity, NaN gives x itself, a negative x gives
-// E's NaN of an invalid operation (as the library logarithm does). Pure; no
-// allocation.
+// the positive quiet NaN without payload (as glibc's logl does, where the
+// x87's own invalid result would be negative). Pure; no allocation.
 template <typename E>
 E natural_log(float x) {
   if (std::isnan(x)) return E(x);
-  if (x < 0) {
-    const E invalid = E(x) - E(x);  // 0, or NaN for -infinity
-    return invalid / invalid;       // the invalid operation 0/0
-  }
+  if (x < 0) return E(std::numeric_limits<float>::quiet_NaN());
   if (x == 0) return E(-std::numeric_limits<double>::infinity());
   if (std::isinf(x)) return E(x);
 
