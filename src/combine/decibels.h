@@ -1,7 +1,7 @@
 // The one decibel conversion shared by the per-channel and the combined SNR.
 #pragma once
 
-#include <cmath>
+#include "combine/natural_log.h"
 
 namespace tarvel::detail {
 
@@ -10,9 +10,11 @@ namespace tarvel::detail {
 inline constexpr long double kLn10 = static_cast<long double>(2.3025850929940459);
 
 // 10 log10(x) as (ln(x) * 10) / ln 10 in extended precision, rounded to single
-// once. x = 0 gives -infinity, +infinity gives +infinity, NaN stays NaN.
+// once. x = 0 gives -infinity, +infinity gives +infinity, NaN stays NaN, a
+// negative x gives NaN. The logarithm is the tool's own, so the result does
+// not depend on the C library.
 inline float decibels(float x) {
-  return static_cast<float>((std::log(static_cast<long double>(x)) * 10) / kLn10);
+  return static_cast<float>((natural_log<long double>(x) * 10) / kLn10);
 }
 
 }  // namespace tarvel::detail
