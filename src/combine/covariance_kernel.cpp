@@ -54,11 +54,11 @@ inline void accumulate_element(float a, float b, float c, float d, float& rr, fl
 
 // One chunk of one row whose double results might round differently, in
 // extended precision.
-[[gnu::noinline, gnu::cold]] void accumulate_chunk_extended(double row_a, double row_d,
+[[gnu::noinline, gnu::cold]] void accumulate_chunk_extended(const RowGroup& rows, std::int64_t r,
                                                             const double* c, const double* d,
                                                             float* rr, float* ri) {
-  const auto a = static_cast<float>(row_a);  // exact: these were floats
-  const auto b = -static_cast<float>(row_d);
+  const auto a = static_cast<float>(rows.a[r]);  // exact: these were floats
+  const auto b = -static_cast<float>(rows.d[r]);
   for (std::int64_t i = 0; i < kChunk; ++i) {
     const auto ci = static_cast<float>(c[i]);
     const auto di = static_cast<float>(d[i]);
@@ -232,7 +232,7 @@ struct VectorRows {
         float* rrr = rr + r * stride + i;
         float* rir = ri + r * stride + i;
         if (simd::any(flags)) {
-          accumulate_chunk_extended(rows.a[r], rows.d[r], c + i, d + i, rrr, rir);
+          accumulate_chunk_extended(rows, r, c + i, d + i, rrr, rir);
           continue;
         }
         const auto narrowed = [](const D(&h)[kParts]) TARVEL_INLINE_LAMBDA {
