@@ -54,11 +54,11 @@ inline void accumulate_element(float a, float b, float c, float d, float& rr, fl
 
 // One chunk of one row whose double results might round differently, in
 // extended precision.
-[[gnu::noinline, gnu::cold]] void accumulate_chunk_extended(double row_a, double row_d,
+[[gnu::noinline, gnu::cold]] void accumulate_chunk_extended(const RowGroup& rows, std::int64_t r,
                                                             const double* c, const double* d,
                                                             float* rr, float* ri) {
-  const auto a = static_cast<float>(row_a);  // exact: these were floats
-  const auto b = -static_cast<float>(row_d);
+  const auto a = static_cast<float>(rows.a[r]);  // exact: these were floats
+  const auto b = -static_cast<float>(rows.d[r]);
   for (std::int64_t i = 0; i < kChunk; ++i) {
     const auto ci = static_cast<float>(c[i]);
     const auto di = static_cast<float>(d[i]);
@@ -138,17 +138,26 @@ template <class F>
 // Lanes first .. first + lanes - 1 of v.
 template <int first, int lanes, class V>
 [[gnu::always_inline]] inline simd::Vec<simd::Lane<V>, lanes> part(V v) {
-  return [&]<std::size_t... i>(std::index_sequence<i...>) TARVEL_INLINE_LAMBDA {
-    return simd::Vec<simd::Lane<V>, lanes>{v[first + i]...};
+  using Part = simd::Vec<simd::Lane<V>, lanes>;
+  if constexpr (sizeof(Part) == 8) {
+    // As one 64-bit lane: taken lane by lane, the upper half of a vector is
+    // also converted lane by lane.
+    const auto words = simd::bits_as<simd::Vec<double, sizeof(V) / 8>>(v);
+    return std::bit_cast<Part>(words[first * sizeof(simd::Lane<V>) / 8]);
+  } else {
+    return [&]<std::size_t... i>(std::index_sequence<i...>) TARVEL_INLINE_LAMBDA {
+      return Part{v[first + i]...};
+    }
+    (std::make_index_sequence<lanes>());
   }
-  (std::make_index_sequence<lanes>());
 }
 
 // The floats of v, in vectors of kWidth doubles, to `out`.
 template <int kWidth, class F>
 [[gnu::always_inline]] inline void store_widened(double* out, F v) {
   [&]<std::size_t... p>(std::index_sequence<p...>) TARVEL_INLINE_LAMBDA {
-    (simd::store(out + p * kWidth, simd::widen(part<p * kWidth, kWidth>(v))), ...);
+    const auto wide = __builtin_convertvector(v, simd::Vec<double, simd::kLanes<F>>);
+    (simd::store(out + p * kWidth, part<p * kWidth, kWidth>(wide)), ...);
   }
   (std::make_index_sequence<simd::kLanes<F> / kWidth>());
 }
@@ -223,18 +232,14 @@ struct VectorRows {
         float* rrr = rr + r * stride + i;
         float* rir = ri + r * stride + i;
         if (simd::any(flags)) {
-          accumulate_chunk_extended(rows.a[r], rows.d[r], c + i, d + i, rrr, rir);
+          accumulate_chunk_extended(rows, r, c + i, d + i, rrr, rir);
           continue;
         }
         const auto narrowed = [](const D(&h)[kParts]) TARVEL_INLINE_LAMBDA {
-          return [&]<std::size_t... p>(std::index_sequence<p...>) TARVEL_INLINE_LAMBDA {
-            const simd::Vec<float, kWidth> parts[] = {simd::narrow(h[p])...};
-            return [&]<std::size_t... j>(std::index_sequence<j...>) TARVEL_INLINE_LAMBDA {
-              return Chunk{parts[j / kWidth][j % kWidth]...};
-            }
-            (std::make_index_sequence<kChunk>());
+          return [&]<std::size_t... j>(std::index_sequence<j...>) TARVEL_INLINE_LAMBDA {
+            return simd::narrow(simd::Vec<double, kChunk>{h[j / kWidth][j % kWidth]...});
           }
-          (std::make_index_sequence<kParts>());
+          (std::make_index_sequence<kChunk>());
         };
         simd::store(rrr, narrowed(e) + simd::load<Chunk>(rrr));
         simd::store(rir, narrowed(f) + simd::load<Chunk>(rir));

@@ -69,10 +69,7 @@ using MaskOf = Vec<std::make_signed_t<std::conditional_t<
 // Every lane x; a plain broadcast, so -0 and NaN keep their bits.
 template <class V>
 [[gnu::always_inline]] inline V splat(Lane<V> x) {
-  return [&]<std::size_t... i>(std::index_sequence<i...>) TARVEL_INLINE_LAMBDA {
-    return V{(static_cast<void>(i), x)...};
-  }
-  (std::make_index_sequence<kLanes<V>>());
+  return __builtin_shuffle(V{x}, MaskOf<V>{});
 }
 
 // The vector at p, which need not be aligned.
@@ -146,6 +143,13 @@ template <class M>
   using Words = Vec<std::int32_t, static_cast<int>(sizeof(M) / 4)>;
   return bits_as<M>(bits_as<Words>(a) & bits_as<Words>(b));
 }
+// a and not b: one instruction (ANDN) where a NOT and an AND written apart
+// stay two.
+template <class M>
+[[gnu::always_inline]] inline M but_not(M a, M b) {
+  using Words = Vec<std::int32_t, static_cast<int>(sizeof(M) / 4)>;
+  return bits_as<M>(bits_as<Words>(a) & ~bits_as<Words>(b));
+}
 template <class M>
 [[gnu::always_inline]] inline M either(M a, M b) {
   using Words = Vec<std::int32_t, static_cast<int>(sizeof(M) / 4)>;
@@ -170,17 +174,35 @@ template <class M>
 #endif
 }
 
-// True when some lane of the comparison result `mask` is set.
+#if TARVEL_SIMD_X86
+// any() of a 32-byte mask: VPTEST, which the compiler has no plain spelling
+// for; its own reduction (extract, OR, PMOVMSKB, TEST) costs three more
+// instructions on the hot branch of the kernels. AVX code only.
+template <class M>
+[[gnu::always_inline]] inline bool any_avx(M mask) {
+  static_assert(sizeof(M) == 32);
+  bool set;
+  asm("vptest %1, %1" : "=@ccnz"(set) : "x"(mask));
+  return set;
+}
+#endif
+
+// True when some lane of the comparison result `mask` is set. On x86 a
+// 32-byte mask is tested with an AVX instruction, so only in functions
+// marked TARVEL_TARGET_AVX2 or TARVEL_TARGET_AVX512, the only place such
+// vectors belong.
 template <class M>
 [[gnu::always_inline]] inline bool any(M mask) {
+#if TARVEL_SIMD_X86
+  if constexpr (sizeof(M) == 32) return any_avx(mask);
+#endif
   if constexpr (sizeof(M) > 16) {
-    // OR of the halves, down to 16 bytes.
-    using Half = Vec<std::int64_t, static_cast<int>(sizeof(M) / 16)>;
+    // OR of the 16-byte pieces.
+    using Piece = Vec<std::int64_t, 2>;
     const auto whole = bits_as<Vec<std::int64_t, static_cast<int>(sizeof(M) / 8)>>(mask);
-    return [&]<std::size_t... i>(std::index_sequence<i...>) TARVEL_INLINE_LAMBDA {
-      return any(Half{whole[i]...} | Half{whole[i + sizeof...(i)]...});
-    }
-    (std::make_index_sequence<sizeof(M) / 16>());
+    Piece folded{};
+    for (int i = 0; i < kLanes<decltype(whole)>; i += 2) folded |= Piece{whole[i], whole[i + 1]};
+    return any(folded);
   } else if constexpr (sizeof(M) < 16) {
     std::uint64_t bits = 0;
     std::memcpy(&bits, &mask, sizeof mask);
