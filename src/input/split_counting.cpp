@@ -3,6 +3,7 @@
 #include "input/input_file.h"
 #include "input/line_reader.h"
 #include "input/split_reading.h"
+#include "platform/waiting.h"
 
 namespace tarvel {
 
@@ -24,7 +25,7 @@ void SecondHalfCounter::run(platform::FileHandle handle, std::uint64_t file_size
       std::atomic<bool>& flag;
       ~PlaceSought() {
         flag.store(true, std::memory_order_release);
-        flag.notify_all();
+        platform::wake_all(flag);
       }
     } sought{place_sought_};
     const std::optional<std::uint64_t> place = find_line_start_after(handle, file_size / 2);
@@ -43,7 +44,8 @@ void SecondHalfCounter::run(platform::FileHandle handle, std::uint64_t file_size
 
 std::optional<std::uint64_t> SecondHalfCounter::raw_place() {
   if (!started_) return std::nullopt;
-  place_sought_.wait(false, std::memory_order_acquire);
+  while (!place_sought_.load(std::memory_order_acquire))
+    platform::wait_while_equal(place_sought_, false);
   if (raw_place_ == kNoPlace) return std::nullopt;
   return raw_place_;
 }

@@ -7,6 +7,7 @@
 
 #include "input/input_file.h"
 #include "input/sample_rows.h"
+#include "platform/waiting.h"
 #include "runtime/simd.h"
 
 namespace tarvel {
@@ -170,7 +171,9 @@ void SecondHalfReader::start(std::string_view name, platform::FileHandle main,
     platform::close_file(file);
     return;
   }
-  if (options.wait_for_place) place_sought_.wait(false, std::memory_order_acquire);
+  if (options.wait_for_place)
+    while (!place_sought_.load(std::memory_order_acquire))
+      platform::wait_while_equal(place_sought_, false);
 }
 
 void SecondHalfReader::run(platform::FileHandle handle,
@@ -183,7 +186,7 @@ void SecondHalfReader::run(platform::FileHandle handle,
     std::atomic<bool>& flag;
     ~PlaceSought() {
       flag.store(true, std::memory_order_release);
-      flag.notify_all();
+      platform::wake_all(flag);
     }
   };
   InputFile file;

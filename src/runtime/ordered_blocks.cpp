@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 
+#include "platform/waiting.h"
 #include "runtime/helper_thread.h"
 
 namespace tarvel {
@@ -26,13 +27,13 @@ struct Slot {
 void wait_until_at_least(const std::atomic<std::int64_t>& value, std::int64_t wanted) {
   for (std::int64_t seen = value.load(std::memory_order_acquire); seen < wanted;
        seen = value.load(std::memory_order_acquire)) {
-    value.wait(seen, std::memory_order_acquire);
+    platform::wait_while_equal(value, seen);
   }
 }
 
 void publish(std::atomic<std::int64_t>& value, std::int64_t number) {
   value.store(number, std::memory_order_release);
-  value.notify_one();
+  platform::wake_all(value);
 }
 
 }  // namespace
@@ -87,7 +88,7 @@ bool produce_in_order(std::int64_t block_count, std::size_t block_capacity, cons
       continue;
     }
     // Block `next` is claimed, and not by this thread: the helper is making it.
-    slot.ready.wait(ready, std::memory_order_acquire);
+    platform::wait_while_equal(slot.ready, ready);
   }
   helper.join();
   return true;
