@@ -22,6 +22,7 @@
 #include "combine/extended.h"
 #include "combine/extended_in_double.h"
 #include "combine/simd_level.h"
+#include "support/random_bits.h"
 
 namespace {
 
@@ -29,36 +30,7 @@ using tarvel::detail::SimdLevel;
 // The build's extended type: the x87's, or the portable one.
 using Ext = tarvel::Extended;
 
-// xoshiro256** : fast, and good enough to spread the cases.
-class Random {
- public:
-  explicit Random(std::uint64_t seed) {
-    for (auto& word : state_) {
-      seed += 0x9E3779B97F4A7C15;
-      std::uint64_t z = seed;
-      z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9;
-      z = (z ^ (z >> 27)) * 0x94D049BB133111EB;
-      word = z ^ (z >> 31);
-    }
-  }
-  std::uint64_t next() {
-    const std::uint64_t result = rotl(state_[1] * 5, 7) * 9;
-    const std::uint64_t t = state_[1] << 17;
-    state_[2] ^= state_[0];
-    state_[3] ^= state_[1];
-    state_[1] ^= state_[2];
-    state_[0] ^= state_[3];
-    state_[2] ^= t;
-    state_[3] = rotl(state_[3], 45);
-    return result;
-  }
-  // 0 .. n-1
-  int below(int n) { return static_cast<int>((next() >> 33) % static_cast<std::uint64_t>(n)); }
-
- private:
-  static std::uint64_t rotl(std::uint64_t x, int k) { return (x << k) | (x >> (64 - k)); }
-  std::uint64_t state_[4];
-};
+using tarvel::testing::Random;
 
 // A float with a `bits`-bit significand and binary exponent in [low, high].
 float make_float(Random& random, int bits, int low, int high) {
