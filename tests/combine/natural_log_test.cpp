@@ -79,7 +79,12 @@ double error_in_ulps(float x) {
   mpfr_log(exact, exact, MPFR_RNDN);
   mpfr_set_ld(value, natural_log<long double>(x), MPFR_RNDN);
   mpfr_sub(value, value, exact, MPFR_RNDN);
-  mpfr_mul_2si(value, value, 64 - mpfr_get_exp(exact), MPFR_RNDN);
+  // ln 1 = 0 has no last place: any error there is infinitely many units.
+  if (mpfr_zero_p(exact)) {
+    mpfr_mul_2si(value, value, mpfr_get_emax(), MPFR_RNDN);
+  } else {
+    mpfr_mul_2si(value, value, 64 - mpfr_get_exp(exact), MPFR_RNDN);
+  }
   const double ulps = mpfr_get_d(value, MPFR_RNDN);
   mpfr_clears(exact, value, static_cast<mpfr_ptr>(nullptr));
   return ulps;
