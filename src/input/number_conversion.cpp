@@ -6,6 +6,8 @@
 #include <string>
 #include <system_error>
 
+#include "runtime/powers_of_ten.h"
+
 namespace tarvel {
 namespace {
 
@@ -58,17 +60,10 @@ double convert_out_of_range(const char* begin, const char* end) {
   return std::strtod(text, nullptr);
 }
 
-// Exact powers of ten: every one up to 1e22 is a double.
-constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-
-// The common case of a plain decimal constant whose digits form an integer m
-// of at most 2^53 and whose power of ten e is within 22 of zero: m and 10^|e|
-// are exact doubles, so one multiplication or division, correctly rounded by
-// the hardware, gives the nearest double to the text (Clinger's fast path).
-// Returns false, leaving the text to from_chars, for any other text. `p` is
-// past the sign.
+// The common case of a plain decimal constant: its digits collected into a
+// 64-bit integer and the power of ten, then the shared fast path. Returns
+// false, leaving the text to from_chars, for any other text. `p` is past the
+// sign.
 bool convert_short_decimal(const char* p, const char* end, double& value) {
   constexpr int kMaxDigits = 19;  // fits in 64 bits
   std::uint64_t mantissa = 0;
@@ -106,18 +101,7 @@ bool convert_short_decimal(const char* p, const char* end, double& value) {
     }
     exponent += negative ? -written : written;
   }
-  if (mantissa == 0) {
-    value = 0.0;
-    return true;
-  }
-  constexpr int kMaxExactPower = 22;
-  if (mantissa > (std::uint64_t{1} << 53) || exponent < -kMaxExactPower ||
-      exponent > kMaxExactPower) {
-    return false;
-  }
-  value = static_cast<double>(mantissa);
-  value = exponent < 0 ? value / kExactPowersOfTen[-exponent] : value * kExactPowersOfTen[exponent];
-  return true;
+  return exact_decimal_to_double(mantissa, exponent, value);
 }
 
 }  // namespace

@@ -9,14 +9,11 @@
 #include <cstring>
 
 #include "input/input_file.h"
+#include "runtime/powers_of_ten.h"
 
 namespace tarvel::detail {
 
 inline constexpr std::size_t kPlainFieldLimit = 67;  // the scanner's field limit
-
-inline constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                               1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                               1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
 // A field that needs none of the scanner's special rules, read straight from
 // the window.
@@ -51,9 +48,6 @@ struct PlainField {
   return count;
 }
 
-inline constexpr std::uint64_t kIntegerPowersOfTen[9] = {1,      10,      100,      1000,     10000,
-                                                         100000, 1000000, 10000000, 100000000};
-
 // The digits of a plain constant with fewer than eight digits before the
 // point, fewer than sixteen after it and at most nineteen in all, eight bytes
 // at a time: times are often written with more fraction digits than fit one
@@ -71,12 +65,12 @@ inline constexpr std::uint64_t kIntegerPowersOfTen[9] = {1,      10,      100,  
   if (*q == '.') {
     std::uint64_t fraction = 0;
     fraction_digits = leading_digits(q + 1, fraction);
-    value = value * kIntegerPowersOfTen[fraction_digits] + fraction;
+    value = value * kPowersOfTen[fraction_digits] + fraction;
     if (fraction_digits == 8) {
       // Up to 19 digits in all fit 64 bits.
       const int more_digits = leading_digits(q + 9, fraction);
       if (more_digits == 8 || integer_digits + 8 + more_digits > 19) return false;
-      value = value * kIntegerPowersOfTen[more_digits] + fraction;
+      value = value * kPowersOfTen[more_digits] + fraction;
       fraction_digits += more_digits;
     }
     q += 1 + fraction_digits;
@@ -209,13 +203,8 @@ inline bool read_long_mantissa(const unsigned char*& p, const unsigned char* sto
     field.is_integer = true;
     field.integer = negative ? -magnitude : magnitude;
   } else {
-    double value = 0.0;
-    if (mantissa != 0) {
-      if (mantissa > (std::uint64_t{1} << 53) || exponent < -22 || exponent > 22) return false;
-      value = static_cast<double>(mantissa);
-      value =
-          exponent < 0 ? value / kExactPowersOfTen[-exponent] : value * kExactPowersOfTen[exponent];
-    }
+    double value;
+    if (!exact_decimal_to_double(mantissa, exponent, value)) return false;
     field.is_integer = false;
     field.floating = negative ? -value : value;
   }

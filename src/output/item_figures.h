@@ -11,28 +11,9 @@
 #include <cstdint>
 #include <cstring>
 
-namespace tarvel {
+#include "runtime/powers_of_ten.h"
 
-inline constexpr std::uint64_t kPowersOfTen[20] = {1ull,
-                                                   10ull,
-                                                   100ull,
-                                                   1000ull,
-                                                   10000ull,
-                                                   100000ull,
-                                                   1000000ull,
-                                                   10000000ull,
-                                                   100000000ull,
-                                                   1000000000ull,
-                                                   10000000000ull,
-                                                   100000000000ull,
-                                                   1000000000000ull,
-                                                   10000000000000ull,
-                                                   100000000000000ull,
-                                                   1000000000000000ull,
-                                                   10000000000000000ull,
-                                                   100000000000000000ull,
-                                                   1000000000000000000ull,
-                                                   10000000000000000000ull};
+namespace tarvel {
 
 // A significand q of 7 (singles) or 16 (doubles) digits and the decimal
 // exponent x: the magnitude is q * 10^(x - digits + 1), correctly rounded.
@@ -43,7 +24,7 @@ struct ItemFigures {
 
 namespace figures_detail {
 
-using U128 = unsigned __int128;
+using U128 = WideUnsigned;
 
 // The "%.*g" text of q and x for any exponent; writes up to 24 bytes past
 // `out` and returns the end of the text.
@@ -67,19 +48,13 @@ inline std::uint64_t eight_figures(std::uint32_t v) {
   return (tens + ((quarters - tens * 10) << 8)) | kZeroFigures;
 }
 
-// Exact powers of ten as doubles, 10^0 to 10^12.
-constexpr double kDoublePowersOfTen[13] = {1e0, 1e1, 1e2, 1e3,  1e4,  1e5, 1e6,
-                                           1e7, 1e8, 1e9, 1e10, 1e11, 1e12};
-
-// The nearest doubles to 10^k, for k = -5 to 7 (singles, entry k + 5) and
-// k = -3 to 16 (doubles, entry k + 3). A value compares with them as with 10^k
-// itself, unless it is that very double, which the range checks on the
-// significand then catch.
-constexpr double kSingleDecadeStarts[13] = {1e-5, 1e-4, 1e-3, 1e-2, 1e-1, 1e0, 1e1,
-                                            1e2,  1e3,  1e4,  1e5,  1e6,  1e7};
-constexpr double kDoubleDecadeStarts[20] = {1e-3, 1e-2, 1e-1, 1e0,  1e1,  1e2, 1e3,
-                                            1e4,  1e5,  1e6,  1e7,  1e8,  1e9, 1e10,
-                                            1e11, 1e12, 1e13, 1e14, 1e15, 1e16};
+// The nearest doubles to 10^k for k = -5 to 16 (entry k + 5), the decades
+// the short paths cover. A value compares with them as with 10^k itself,
+// unless it is that very double, which the range checks on the significand
+// then catch.
+constexpr double kDecadeStarts[22] = {1e-5, 1e-4, 1e-3, 1e-2, 1e-1, 1e0, 1e1, 1e2,
+                                      1e3,  1e4,  1e5,  1e6,  1e7,  1e8, 1e9, 1e10,
+                                      1e11, 1e12, 1e13, 1e14, 1e15, 1e16};
 
 // The integer nearest to 0 <= w < 2^52, ties to even: adding 2^52 leaves no
 // fraction bits, so the addition itself rounds, in the nearest-even mode the
@@ -106,9 +81,9 @@ inline bool single_item_figures(float value, ItemFigures& figures) {
   // floor(b log10 2) is the decimal exponent x or x - 1; one comparison,
   // which sets a flag rather than taking a branch, tells which.
   const int low_x = (b * 1233) >> 12;
-  int x = low_x + (magnitude >= kSingleDecadeStarts[low_x + 6] ? 1 : 0);
+  int x = low_x + (magnitude >= kDecadeStarts[low_x + 6] ? 1 : 0);
   for (;;) {
-    const std::uint64_t q = round_to_integer(magnitude * kDoublePowersOfTen[6 - x]);
+    const std::uint64_t q = round_to_integer(magnitude * kExactDoublePowersOfTen[6 - x]);
     if (q >= 10000000) {
       // Either x was one too small, or rounding carried to 10^7: both are
       // the significand 1000000 of the next exponent.
@@ -139,7 +114,7 @@ inline bool double_item_figures(double value, ItemFigures& figures) {
   const std::uint64_t m = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
   const int s = 52 - b;  // the fraction bits of m, 1 to 65
   const int low_x = (b * 1233) >> 12;
-  int x = low_x + (std::fabs(value) >= kDoubleDecadeStarts[low_x + 4] ? 1 : 0);
+  int x = low_x + (std::fabs(value) >= kDecadeStarts[low_x + 6] ? 1 : 0);
   for (;;) {
     const int p = 15 - x;
     if (p < 0 || p > 19) return false;

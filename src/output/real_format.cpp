@@ -11,28 +11,7 @@
 namespace tarvel {
 namespace {
 
-using U128 = unsigned __int128;
-
-struct WidePowersOfTen {
-  U128 value[39];
-  int bits[39];
-};
-
-// 10^p for p = 0..38 as 128-bit integers, with their bit lengths.
-constexpr WidePowersOfTen make_wide_powers_of_ten() {
-  WidePowersOfTen table{};
-  U128 value = 1;
-  for (int p = 0; p <= 38; ++p) {
-    table.value[p] = value;
-    int bits = 0;
-    for (U128 rest = value; rest != 0; rest >>= 1) ++bits;
-    table.bits[p] = bits;
-    value *= 10;
-  }
-  return table;
-}
-
-constexpr WidePowersOfTen kWidePowersOfTen = make_wide_powers_of_ten();
+using U128 = WideUnsigned;
 
 int bit_length(U128 value) {
   std::uint64_t high = static_cast<std::uint64_t>(value >> 64);
@@ -137,9 +116,9 @@ Scaled scale(std::uint64_t m, int e, int x, int digits, std::uint64_t& q) {
   bool above_half = false;
   bool at_half = false;
   if (p >= 0) {
-    if (p > 38) return Scaled::kOutOfRange;
-    const U128 ten = kWidePowersOfTen.value[p];
-    if (kWidePowersOfTen.bits[p] + 64 - std::countl_zero(m) > 127) return Scaled::kOutOfRange;
+    if (p > kMaxWidePower) return Scaled::kOutOfRange;
+    const U128 ten = kWidePowersOfTen[p];
+    if (kWidePowerBitLengths[p] + 64 - std::countl_zero(m) > 127) return Scaled::kOutOfRange;
     U128 n = static_cast<U128>(m) * ten;
     if (e >= 0) {
       if (bit_length(n) + e > 127) return Scaled::kOutOfRange;
@@ -154,11 +133,11 @@ Scaled scale(std::uint64_t m, int e, int x, int digits, std::uint64_t& q) {
       at_half = rest == half;
     }
   } else {
-    if (e < 0 || -p > 38) return Scaled::kOutOfRange;
+    if (e < 0 || -p > kMaxWidePower) return Scaled::kOutOfRange;
     U128 n = static_cast<U128>(m);
     if (bit_length(n) + e > 127) return Scaled::kOutOfRange;
     n <<= e;
-    const U128 ten = kWidePowersOfTen.value[-p];
+    const U128 ten = kWidePowersOfTen[-p];
     floor_part = n / ten;
     U128 rest = n % ten;
     above_half = rest * 2 > ten;
