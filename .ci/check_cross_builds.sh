@@ -26,7 +26,15 @@ case "$target" in
     toolchain=cmake/toolchains/mingw-w64-x86_64.cmake
     # Wine's diagnostics would mix with the standard error the tests compare.
     export WINEDEBUG=-all
-    wineboot --init >/dev/null 2>&1 || true
+    wineboot --init >/dev/null 2>&1 </dev/null || true
+    # Wine's server kept for the whole script, and its services started here,
+    # away from the tests: else the first test program starts them, they
+    # inherit its output pipe, and CTest counts that test as running (against
+    # its timeout) until the last Wine process of the suite has ended.
+    wineserver -w
+    wineserver -p
+    trap 'wineserver -k' EXIT
+    wineboot >/dev/null 2>&1 </dev/null || true
     ;;
   *) echo "usage: $0 aarch64|windows" >&2; exit 2 ;;
 esac

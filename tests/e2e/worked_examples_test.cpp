@@ -64,16 +64,19 @@ std::string example(const std::string& name) {
   return read_file(std::string(TARVEL_SOURCE_DIR) + "/examples/" + name);
 }
 
+// Once into pipes and once into files, as a shell's redirection gives them.
 TEST(WorkedExamples, OneChannel) {
-  TempFolder folder;
-  folder.write("one.txt", example("one.txt"));
-  RunResult run = run_tarvel(folder, {"one.txt"});
-  EXPECT_BYTES("stdout", crlf(kOneChannelReport), run.out);
-  EXPECT_BYTES("stderr", "", run.err);
-  EXPECT_EQ(run.status, 0);
-  auto files = folder.files();
-  ASSERT_EQ(files.size(), 2u);
-  EXPECT_BYTES("one_out.txt", " 0  1  1\r\n 1  3  1\r\n", files["one_out.txt"]);
+  for (Streams streams : {Streams::kPipes, Streams::kFiles}) {
+    TempFolder folder;
+    folder.write("one.txt", example("one.txt"));
+    RunResult run = run_tarvel(folder, {"one.txt"}, {}, streams);
+    EXPECT_BYTES("stdout", crlf(kOneChannelReport), run.out);
+    EXPECT_BYTES("stderr", "", run.err);
+    EXPECT_EQ(run.status, 0);
+    auto files = folder.files();
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_BYTES("one_out.txt", " 0  1  1\r\n 1  3  1\r\n", files["one_out.txt"]);
+  }
 }
 
 TEST(WorkedExamples, TwoChannels) {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,25 +18,41 @@ struct RunResult {
   int status = -1;  // exit status, or 128 + signal number when killed
 };
 
+// Where the started tool's standard output and standard error go.
+enum class Streams {
+  kPipes,         // two pipes, read to their end into RunResult's out and err
+  kUnreadOutput,  // standard output a pipe already closed at its reading end,
+                  // so that every console write fails; out stays empty
+  kFiles,         // two files in a folder of the runner's own, as a shell's
+                  // redirection gives them; read back into out and err
+};
+
 // Runs the tool with `arguments` in `folder` (its working directory), with no
 // standard input, and waits for it. `prefix` is put before the binary on the
 // command line (for example prlimit), empty for a plain run. The words of the
-// environment variable TARVEL_TEST_WRAPPER, when set, come first of all: the
-// whole end-to-end suite runs under valgrind that way.
+// environment variable TARVEL_TEST_WRAPPER, when set, come between the two:
+// the whole end-to-end suite runs under valgrind that way. On Windows the
+// arguments are quoted so that the tool's start-up code splits them back
+// into the same words; one holding * or ? and no blank goes unquoted, so
+// that the start-up code expands it.
 RunResult run_tarvel(const TempFolder& folder, const std::vector<std::string>& arguments,
-                     const std::vector<std::string>& prefix = {});
+                     const std::vector<std::string>& prefix = {},
+                     Streams streams = Streams::kPipes);
 
-// A run started in the background: its process and the read ends of its
-// standard output and standard error.
+// A run started in the background: its process (a process ID on POSIX, a
+// process handle on Windows) and the reading ends of its standard output and
+// standard error (descriptors or handles), -1 where there is none.
 struct StartedRun {
-  int pid = -1;
-  int out_fd = -1;
-  int err_fd = -1;
+  std::intptr_t process = -1;
+  std::intptr_t out = -1;
+  std::intptr_t err = -1;
+  std::shared_ptr<TempFolder> stream_files;  // for Streams::kFiles
 };
 
 // Starts the tool as run_tarvel does, without waiting for it.
 StartedRun start_tarvel(const TempFolder& folder, const std::vector<std::string>& arguments,
-                        const std::vector<std::string>& prefix = {});
+                        const std::vector<std::string>& prefix = {},
+                        Streams streams = Streams::kPipes);
 
 // Reads the started run's output to its end and waits for it.
 RunResult finish_tarvel(StartedRun& run);
@@ -48,6 +66,11 @@ std::string tarvel_binary();
 
 // The words that start the tool: a cross build's emulator, then its path.
 std::vector<std::string> tarvel_command();
+
+// The whole command line of a run: `prefix`, the wrapper's words, the tool's
+// command and `arguments`.
+std::vector<std::string> command_words(const std::vector<std::string>& prefix,
+                                       const std::vector<std::string>& arguments);
 
 // A gtest assertion result that names the first differing byte with context,
 // with CR and LF and other control bytes shown escaped.
