@@ -8,6 +8,7 @@
 
 #include "support/e2e_run.h"
 #include "support/temp_folder.h"
+#include "support/wine.h"
 
 namespace tarvel::testing {
 namespace {
@@ -18,10 +19,6 @@ const char kOneChannelOutput[] = " 0  1  1\r\n 1  3  1\r\n";
 std::string abort_report(int code, const std::string& message, int line) {
   return "\nAborting due to runtime error " + std::to_string(code) + " (" + message + ") at line " +
          std::to_string(line) + " of tarvel()\n\n";
-}
-
-bool under_wine() {
-  return ::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
 }
 
 std::wstring wide(const std::string& path) {
@@ -123,7 +120,7 @@ TEST(WindowsFiles, ReadOnlyOutputFileCannotBeReplaced) {
   folder.write("data_out.txt", "old");
   const std::wstring output = wide(folder.file("data_out.txt"));
   ASSERT_TRUE(::SetFileAttributesW(output.c_str(), FILE_ATTRIBUTE_READONLY));
-  if (under_wine()) {
+  if (running_under_wine()) {
     const HANDLE probe = ::CreateFileW(output.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                        FILE_ATTRIBUTE_NORMAL, nullptr);
     if (probe != INVALID_HANDLE_VALUE) {
