@@ -22,11 +22,6 @@
 namespace tarvel::testing {
 namespace {
 
-std::string abort_report(int code, const std::string& message, int line) {
-  return "\nAborting due to runtime error " + std::to_string(code) + " (" + message + ") at line " +
-         std::to_string(line) + " of tarvel()\n\n";
-}
-
 // For the signal cases, which need POSIX.
 [[maybe_unused]] std::string signal_report(int code, const std::string& message) {
   return "\nAborting due to runtime error " + std::to_string(code) + " (" + message + ")\n\n";

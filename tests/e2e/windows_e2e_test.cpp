@@ -16,11 +16,6 @@ namespace {
 const char kOneChannelData[] = "0 1 1\n1 3 1\n";
 const char kOneChannelOutput[] = " 0  1  1\r\n 1  3  1\r\n";
 
-std::string abort_report(int code, const std::string& message, int line) {
-  return "\nAborting due to runtime error " + std::to_string(code) + " (" + message + ") at line " +
-         std::to_string(line) + " of tarvel()\n\n";
-}
-
 std::wstring wide(const std::string& path) {
   return std::filesystem::path(path).wstring();
 }
@@ -84,20 +79,6 @@ TEST(WindowsNames, WildcardsAreExpandedBeforeTheNameIsJoined) {
       EXPECT_TRUE(run.out.starts_with("reading " + std::string(row.input) + " ")) << run.out;
       EXPECT_EQ(run.status, 0) << run.err;
     }
-  }
-}
-
-// A device has no size that says where its data ends: refused like a pipe.
-TEST(WindowsNames, DeviceNamesAreRefusedAtTheFirstOpen) {
-  for (const char* device : {"NUL", "nul", "CON", "sub\\NUL", "sub/con"}) {
-    SCOPED_TRACE(device);
-    TempFolder folder;
-    std::filesystem::create_directory(folder.file("sub"));
-    RunResult run = run_tarvel(folder, {device});
-    EXPECT_BYTES("stdout", "", run.out);
-    EXPECT_BYTES("stderr", abort_report(1, "illegal function call", 19), run.err);
-    EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(folder.files().empty());
   }
 }
 
