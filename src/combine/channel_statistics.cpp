@@ -67,8 +67,13 @@ void compute_means_and_covariance(const Array2<float>& xr, const Array2<float>& 
 
 void compute_means_and_covariance(const Array2<float>& xr, const Array2<float>& xi,
                                   ComplexVector& m, ComplexMatrix& R, detail::SimdLevel level) {
-  const std::int64_t samples = xr.rows();
-  const std::int64_t channels = xr.columns();
+  compute_means_and_covariance(TableBlocks(xr, xi), m, R, level);
+}
+
+bool compute_means_and_covariance(const SampleBlocks& x, ComplexVector& m, ComplexMatrix& R,
+                                  detail::SimdLevel level) {
+  const std::int64_t samples = x.samples();
+  const std::int64_t channels = x.channels();
   float* mr = m.re.data();
   float* mi = m.im.data();
   float* rr = R.re.row(1);
@@ -83,15 +88,25 @@ void compute_means_and_covariance(const Array2<float>& xr, const Array2<float>& 
     ri[i] = 0;
   }
 
-  accumulate_channel_sums(xr.row(1), xi.row(1), samples, channels, mr, mi);
+  // Every running sum is stored after each addition, so blocks continue one
+  // another's sums exactly as one pass over all the samples would.
+  if (!x.for_each_block(0, samples, [&](const SampleBlock& block) {
+        accumulate_channel_sums(block.xr, block.xi, block.count, channels, mr, mi);
+      })) {
+    return false;
+  }
   const Extended s = samples;  // exact
   for (std::int64_t k = 0; k < channels; ++k) {
     mr[k] = extended_quotient(mr[k], s);
     mi[k] = extended_quotient(mi[k], s);
   }
 
-  detail::accumulate_covariance_sums(level, xr.row(1), xi.row(1), samples, channels, mr, mi, rr,
-                                     ri);
+  if (!x.for_each_block(0, samples, [&](const SampleBlock& block) {
+        detail::accumulate_covariance_sums(level, block.xr, block.xi, block.count, channels, mr, mi,
+                                           rr, ri);
+      })) {
+    return false;
+  }
   // The sums below the diagonal are those above it, mirrored. The products
   // of element (l,k) are those of (k,l) with c, d and a, -b swapped: e's are
   // the same two exact products, so e and every real sum are equal bit for
@@ -112,6 +127,7 @@ void compute_means_and_covariance(const Array2<float>& xr, const Array2<float>& 
   }
   // A covariance diagonal is real; whatever the sums left there goes.
   for (std::int64_t k = 0; k < channels; ++k) ri[k * channels + k] = 0;
+  return true;
 }
 
 void compute_channel_snr(const ComplexVector& m, const ComplexMatrix& R, std::int64_t sample_count,

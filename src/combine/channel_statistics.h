@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "combine/complex_arrays.h"
+#include "combine/sample_blocks.h"
 #include "combine/simd_level.h"
 #include "runtime/arrays.h"
 
@@ -23,6 +24,12 @@ void compute_means_and_covariance(const Array2<float>& xr, const Array2<float>& 
 // processor must support; every level gives the same bits.
 void compute_means_and_covariance(const Array2<float>& xr, const Array2<float>& xi,
                                   ComplexVector& m, ComplexMatrix& R, detail::SimdLevel level);
+
+// The same over samples handed on in blocks, in two passes (the means, then
+// the covariance sums): the bits do not depend on the blocks. Returns false,
+// with m and R unfinished, when `x` stopped before its last block.
+bool compute_means_and_covariance(const SampleBlocks& x, ComplexVector& m, ComplexMatrix& R,
+                                  detail::SimdLevel level);
 
 // Fills snr (length K, allocated) with 10 log10(S |m(k)|^2 / |R(k,k)|) in dB,
 // S = sample_count, under the same arithmetic model: +infinity for zero noise,

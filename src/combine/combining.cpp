@@ -1,5 +1,7 @@
 #include "combine/combining.h"
 
+#include <vector>
+
 #include "combine/combining_kernel.h"
 #include "combine/decibels.h"
 #include "combine/extended.h"
@@ -79,7 +81,7 @@ void combine_signal(const Array2<float>& xr, const Array2<float>& xi, const Comp
                             count, channels, v.re.data(), v.im.data(), yr.data() + first,
                             yi.data() + first);
   };
-  if (samples * channels < kMinSharedProducts) {
+  if (!combining_is_shared(samples, channels)) {
     combine_rows(0, samples);
     return;
   }
@@ -93,39 +95,82 @@ void combine_signal(const Array2<float>& xr, const Array2<float>& xi, const Comp
   });
 }
 
+bool combining_is_shared(std::int64_t samples, std::int64_t channels) {
+  return samples * channels >= kMinSharedProducts;
+}
+
+bool combine_in_blocks(const SampleBlocks& x, const ComplexVector& v, std::int64_t first,
+                       std::int64_t count, const CombinedBlockUse& use) {
+  const std::int64_t channels = x.channels();
+  const detail::SimdLevel level = detail::best_simd_level();
+  std::vector<float> y;
+  std::int64_t next = first;
+  return x.for_each_block(first, count, [&](const SampleBlock& block) {
+    if (static_cast<std::int64_t>(y.size()) < 2 * block.count) {
+      y.resize(static_cast<std::size_t>(2 * block.count));
+    }
+    float* yr = y.data();
+    float* yi = y.data() + block.count;
+    detail::combine_samples(level, block.xr, block.xi, block.count, channels, v.re.data(),
+                            v.im.data(), yr, yi);
+    use(next, yr, yi, block.count);
+    next += block.count;
+  });
+}
+
 CombinedStatistics compute_combined_statistics(const Array1<float>& yr, const Array1<float>& yi) {
-  const std::int64_t samples = yr.size();
-  const Extended s = samples;  // exact
+  CombinedStatisticsSums sums(yr.size());
+  sums.add_to_mean(yr.data(), yi.data(), yr.size());
+  sums.add_to_noise_power(yr.data(), yi.data(), yr.size());
+  return sums.result();
+}
+
+// Single additions are the extended ones: the exact sum of two floats
+// rounded to 64 bits and then to 24 gives the float the direct rounding
+// gives, as 64 >= 2·24 + 2.
+void CombinedStatisticsSums::add_to_mean(const float* yr, const float* yi, std::int64_t count) {
+  float ybr = ybr_;
+  float ybi = ybi_;
+  for (std::int64_t n = 0; n < count; ++n) {
+    ybr = yr[n] + ybr;
+    ybi = yi[n] + ybi;
+  }
+  ybr_ = ybr;
+  ybi_ = ybi;
+}
+
+void CombinedStatisticsSums::end_mean() {
+  if (mean_ended_) return;
+  const Extended s = samples_;  // exact
+  ybr_ = extended_quotient(ybr_, s);
+  ybi_ = extended_quotient(ybi_, s);
+  mean_ended_ = true;
+}
+
+// The deviations, their squares and the partial sum t are held in double
+// precision; the running noise power itself is single. Each step is
+// evaluated in double where that provably gives the extended result
+// (extended_in_double.h).
+void CombinedStatisticsSums::add_to_noise_power(const float* yr, const float* yi,
+                                                std::int64_t count) {
+  end_mean();
+  float n0 = n0_;
+  for (std::int64_t n = 0; n < count; ++n) {
+    n0 = detail::noise_power_step(yr[n], yi[n], ybr_, ybi_, n0);
+  }
+  n0_ = n0;
+}
+
+CombinedStatistics CombinedStatisticsSums::result() {
+  end_mean();
+  const Extended s = samples_;  // exact
   CombinedStatistics result;
-
-  // Single additions are the extended ones: the exact sum of two floats
-  // rounded to 64 bits and then to 24 gives the float the direct rounding
-  // gives, as 64 >= 2·24 + 2.
-  float ybr = 0;
-  float ybi = 0;
-  for (std::int64_t n = 1; n <= samples; ++n) {
-    ybr = yr(n) + ybr;
-    ybi = yi(n) + ybi;
-  }
-  ybr = extended_quotient(ybr, s);
-  ybi = extended_quotient(ybi, s);
-
   // Stored, unlike the per-channel power, which stays extended.
-  const float pc = extended_sum_of_products(ybr, ybr, ybi, ybi);
-
-  // The deviations, their squares and the partial sum t are held in double
-  // precision; the running noise power itself is single. Each step is
-  // evaluated in double where that provably gives the extended result
-  // (extended_in_double.h).
-  float n0 = 0;
-  for (std::int64_t n = 1; n <= samples; ++n) {
-    n0 = detail::noise_power_step(yr(n), yi(n), ybr, ybi, n0);
-  }
-  n0 = extended_quotient(n0, s);
-
+  const float pc = extended_sum_of_products(ybr_, ybr_, ybi_, ybi_);
+  const float n0 = extended_quotient(n0_, s);
   const float x = static_cast<float>((Extended{pc} / Extended{n0}) * s);
-  result.mean_re = ybr;
-  result.mean_im = ybi;
+  result.mean_re = ybr_;
+  result.mean_im = ybi_;
   result.power = pc;
   result.noise_power = n0;
   result.snr = detail::decibels(x);

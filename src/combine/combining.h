@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "combine/complex_arrays.h"
+#include "combine/sample_blocks.h"
 #include "combine/simd_level.h"
 #include "runtime/arrays.h"
 
@@ -36,6 +38,21 @@ void combine_signal(const Array2<float>& xr, const Array2<float>& xi, const Comp
 void combine_signal(const Array2<float>& xr, const Array2<float>& xi, const ComplexVector& v,
                     Array1<float>& yr, Array1<float>& yi, detail::SimdLevel level);
 
+// `count` combined samples from sample `first` (0-based) on: real and
+// imaginary parts.
+using CombinedBlockUse =
+    std::function<void(std::int64_t first, const float* yr, const float* yi, std::int64_t count)>;
+
+// Combines samples [first, first + count) of x block by block, as
+// combine_signal does, and hands each block's combined samples to `use`, in
+// order. False when x stopped before its last block. Allocates one block's
+// room (std::bad_alloc when it cannot be had).
+bool combine_in_blocks(const SampleBlocks& x, const ComplexVector& v, std::int64_t first,
+                       std::int64_t count, const CombinedBlockUse& use);
+
+// Whether combining `samples` x `channels` pays for a second thread.
+bool combining_is_shared(std::int64_t samples, std::int64_t channels);
+
 // The combined signal's mean ybar, power Pc, noise power N0 and SNR in dB.
 struct CombinedStatistics {
   float mean_re = 0;
@@ -50,5 +67,25 @@ struct CombinedStatistics {
 // precision) and SNR 10 log10(S power / noise power) of y (length S >= 1).
 // Does not allocate.
 CombinedStatistics compute_combined_statistics(const Array1<float>& yr, const Array1<float>& yi);
+
+// The same in two passes over the combined samples in blocks, for a signal
+// that is not stored whole: every sample in order to add_to_mean, then
+// every sample in order again to add_to_noise_power; then result().
+class CombinedStatisticsSums {
+ public:
+  explicit CombinedStatisticsSums(std::int64_t samples) : samples_(samples) {}
+  void add_to_mean(const float* yr, const float* yi, std::int64_t count);
+  void add_to_noise_power(const float* yr, const float* yi, std::int64_t count);
+  CombinedStatistics result();
+
+ private:
+  void end_mean();
+
+  std::int64_t samples_;
+  bool mean_ended_ = false;
+  float ybr_ = 0;
+  float ybi_ = 0;
+  float n0_ = 0;
+};
 
 }  // namespace tarvel

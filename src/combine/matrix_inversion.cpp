@@ -20,8 +20,8 @@ bool counts_as_nonzero(float part) {
 
 }  // namespace
 
-void invert_complex_matrix(Array2<float>& ar, Array2<float>& ai, Array2<float>& br,
-                           Array2<float>& bi, std::int64_t n) {
+bool invert_complex_matrix(Array2<float>& ar, Array2<float>& ai, Array2<float>& br,
+                           Array2<float>& bi, std::int64_t n, const std::stop_token& stop) {
   for (std::int64_t i = 1; i <= n; ++i) {
     float* bri = br.row(i);
     float* bii = bi.row(i);
@@ -33,6 +33,7 @@ void invert_complex_matrix(Array2<float>& ar, Array2<float>& ai, Array2<float>& 
   }
 
   for (std::int64_t k = 1; k <= n; ++k) {
+    if (stop.stop_requested()) return false;
     float* ark = ar.row(k);
     float* aik = ai.row(k);
     float* brk = br.row(k);
@@ -87,6 +88,7 @@ void invert_complex_matrix(Array2<float>& ar, Array2<float>& ai, Array2<float>& 
       }
     }
   }
+  return true;
 }
 
 }  // namespace tarvel

@@ -5,9 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "combine/combining.h"
-#include "combine/complex_arrays.h"
-#include "runtime/arrays.h"
+#include "combine/estimation.h"
 
 namespace tarvel {
 
@@ -15,15 +13,17 @@ namespace tarvel {
 void print_reading_line(std::string_view input_name, std::int64_t channel_count,
                         std::int64_t sample_count);
 
-// An empty line, "signals:", then per channel "mr mij  snr dB SNR".
-void print_signals(const ComplexVector& m, const Array1<float>& snr);
+// An empty line, "signals:", then per channel "mr mij  snr dB SNR"; an empty
+// line, "noise covariance:" and its rows. Before the inversion uses the
+// covariance up.
+void print_statistics(const EstimateArrays& e);
 
-// An empty line, the title, then one row per matrix row, each element as
-// "re imj  " and the row closed by a bare line end.
-void print_complex_matrix(std::string_view title, const ComplexMatrix& matrix);
+// An empty line, "inverted noise covariance:" and its rows.
+void print_inverse(const EstimateArrays& e);
 
-// An empty line, the title, then per element "re imj".
-void print_complex_vector(std::string_view title, const ComplexVector& vector);
+// The optimum and the normalised weights, each under an empty line and its
+// title.
+void print_weights(const EstimateArrays& e);
 
 // An empty line, "combined signal:", then "ybr ybij  snrc dB SNR".
 void print_combined(const CombinedStatistics& combined);

@@ -2,10 +2,8 @@
 
 #include <algorithm>
 
-#include "combine/channel_statistics.h"
 #include "combine/combining.h"
-#include "combine/complex_arrays.h"
-#include "combine/matrix_inversion.h"
+#include "combine/estimation.h"
 #include "driver/console_report.h"
 #include "input/two_pass_reader.h"
 #include "output/output_file.h"
@@ -55,46 +53,24 @@ void run(std::string_view input_name) {
     end_run(kFileTooShortStatus);
   }
 
-  ComplexVector means;
-  ComplexMatrix covariance;
-  check(means.re.allocate(channel_count), kStatisticsLine);
-  check(means.im.allocate(channel_count), kStatisticsLine);
-  check(covariance.re.allocate(channel_count, channel_count), kStatisticsLine);
-  check(covariance.im.allocate(channel_count, channel_count), kStatisticsLine);
-  compute_means_and_covariance(table.xr, table.xi, means, covariance);
+  EstimateArrays e;
+  check(allocate_statistics(e, sample_count, channel_count), kStatisticsLine);
+  compute_statistics(TableBlocks(table.xr, table.xi), e);
+  check(allocate_snr(e), kSnrLine);
+  compute_snr(e);
+  print_statistics(e);
 
-  Array1<float> snr;
-  check(snr.allocate(channel_count), kSnrLine);
-  compute_channel_snr(means, covariance, sample_count, snr);
-  print_signals(means, snr);
-  print_complex_matrix("noise covariance:", covariance);
-
-  ComplexMatrix inverse;
-  ComplexVector weights;
-  ComplexVector normalised;
-  check(inverse.re.allocate(channel_count, channel_count), kInverseAndWeightsLine);
-  check(inverse.im.allocate(channel_count, channel_count), kInverseAndWeightsLine);
-  check(weights.re.allocate(channel_count), kInverseAndWeightsLine);
-  check(weights.im.allocate(channel_count), kInverseAndWeightsLine);
-  check(normalised.re.allocate(channel_count), kInverseAndWeightsLine);
-  check(normalised.im.allocate(channel_count), kInverseAndWeightsLine);
-  invert_complex_matrix(covariance.re, covariance.im, inverse.re, inverse.im, channel_count);
-  // The inverse of a Hermitian matrix has a real diagonal; what is left there
-  // is rounding residue.
-  for (std::int64_t k = 1; k <= channel_count; ++k) inverse.im(k, k) = 0;
-  print_complex_matrix("inverted noise covariance:", inverse);
-
-  compute_optimum_weights(means, inverse, weights);
-  print_complex_vector("optimum weights:", weights);
-  const std::int64_t reference = select_reference_channel(snr);
-  normalise_weights(weights, reference, normalised);
-  print_complex_vector("normalized optimum weights:", normalised);
+  check(allocate_inverse_and_weights(e), kInverseAndWeightsLine);
+  invert_covariance(e);
+  print_inverse(e);
+  compute_weights(e);
+  print_weights(e);
 
   Array1<float> combined_re;
   Array1<float> combined_im;
   check(combined_re.allocate(sample_count), kCombinedSignalLine);
   check(combined_im.allocate(sample_count), kCombinedSignalLine);
-  combine_signal(table.xr, table.xi, normalised, combined_re, combined_im);
+  combine_signal(table.xr, table.xi, e.normalised, combined_re, combined_im);
   // The sample parts are done with. Their memory goes to the first lines of
   // the output, formatted on a helper thread while the combined statistics
   // are computed and the file is opened.

@@ -49,6 +49,37 @@ void set_floating_point_environment() {
 #endif
 }
 
+FloatingPointScope::FloatingPointScope() {
+#if defined(__x86_64__) || defined(__i386__)
+  asm volatile("fnstcw %0" : "=m"(x87_control_));
+#endif
+#if defined(TARVEL_HAS_SSE_CONTROL)
+  asm volatile("stmxcsr %0" : "=m"(sse_control_));
+#endif
+#if defined(__aarch64__)
+  asm volatile("mrs %0, fpcr" : "=r"(fpcr_));
+#endif
+#if !defined(__x86_64__) && !defined(__i386__) && !defined(__aarch64__)
+  std::fegetenv(&other_);
+#endif
+  set_floating_point_environment();
+}
+
+FloatingPointScope::~FloatingPointScope() {
+#if defined(__x86_64__) || defined(__i386__)
+  asm volatile("fldcw %0" : : "m"(x87_control_));
+#endif
+#if defined(TARVEL_HAS_SSE_CONTROL)
+  asm volatile("ldmxcsr %0" : : "m"(sse_control_));
+#endif
+#if defined(__aarch64__)
+  asm volatile("msr fpcr, %0" : : "r"(fpcr_));
+#endif
+#if !defined(__x86_64__) && !defined(__i386__) && !defined(__aarch64__)
+  std::fesetenv(&other_);
+#endif
+}
+
 bool floating_point_environment_is_set() {
   bool as_set = std::fegetround() == FE_TONEAREST;
 #if defined(__x86_64__) || defined(__i386__)

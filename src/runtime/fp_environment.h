@@ -1,6 +1,8 @@
 // The floating-point environment every computation of the tool assumes.
 #pragma once
 
+#include <cfenv>
+#include <cstdint>
 #include <limits>
 
 namespace tarvel {
@@ -14,6 +16,28 @@ static_assert(std::numeric_limits<double>::is_iec559 && std::numeric_limits<floa
 // significand, the SSE unit on x86, the FPCR on aarch64, and elsewhere the
 // C library's default environment.
 void set_floating_point_environment();
+
+// Sets the environment above for the life of the scope and then puts the
+// calling thread's earlier one back, for code that computes on a caller's
+// thread: the x87 control word, MXCSR and FPCR as they were, the exception
+// flags of the caller's own operations included.
+class FloatingPointScope {
+ public:
+  FloatingPointScope();
+  ~FloatingPointScope();
+  FloatingPointScope(const FloatingPointScope&) = delete;
+  FloatingPointScope& operator=(const FloatingPointScope&) = delete;
+
+ private:
+#if defined(__x86_64__) || defined(__i386__)
+  std::uint16_t x87_control_ = 0;
+  std::uint32_t sse_control_ = 0;
+#elif defined(__aarch64__)
+  std::uint64_t fpcr_ = 0;
+#else
+  std::fenv_t other_ = {};
+#endif
+};
 
 // True when the calling thread's environment is the one the function above
 // sets.

@@ -1,0 +1,101 @@
+#include "library/sample_view_blocks.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <limits>
+#include <vector>
+
+#include "library/failure.h"
+
+namespace tarvel::library {
+namespace {
+
+// The 32-bit bounds of the tool's counts.
+constexpr std::int64_t kMaxCount = std::numeric_limits<std::int32_t>::max();
+
+// A block's copy: about 256 KiB of sample parts, which stays in the cache
+// between the copy and the kernel.
+constexpr std::int64_t kBlockParts = std::int64_t{1} << 15;
+// A block's covariance work, in channel pairs: a few milliseconds, so a stop
+// is seen soon even with many channels.
+constexpr std::int64_t kBlockPairs = std::int64_t{1} << 22;
+
+// Adds |stride| * steps to extent; false when anything overflows.
+bool add_extent(std::int64_t stride, std::int64_t steps, std::int64_t& extent) {
+  if (stride == std::numeric_limits<std::int64_t>::min()) return false;
+  std::int64_t span = 0;
+  return !__builtin_mul_overflow(std::llabs(stride), steps, &span) &&
+         !__builtin_add_overflow(extent, span, &extent);
+}
+
+}  // namespace
+
+void check_view(const SampleView& x) {
+  if (x.samples < 1 || x.channels < 1) {
+    fail(1, "a sample view needs at least one sample and one channel");
+  }
+  if (x.samples > kMaxCount || x.channels > kMaxCount) {
+    fail(4, "a sample view has more samples or channels than 2147483647");
+  }
+  if (x.data == nullptr) fail(1, "a sample view has no data");
+  // The farthest element from data, in bytes, must be an offset a pointer
+  // can take.
+  std::int64_t extent = 0;
+  if (!add_extent(x.sample_stride, x.samples - 1, extent) ||
+      !add_extent(x.channel_stride, x.channels - 1, extent) ||
+      extent > std::numeric_limits<std::ptrdiff_t>::max() /
+                   static_cast<std::int64_t>(sizeof(std::complex<float>))) {
+    fail(1, "a sample view's strides reach past the address range");
+  }
+}
+
+std::int64_t SampleViewBlocks::block_samples() const {
+  const std::int64_t k = x_.channels;
+  std::int64_t count = kBlockParts / k;
+  if (k <= kBlockPairs / k)
+    count = std::min(count, kBlockPairs / (k * k));
+  else
+    count = 1;
+  return std::max<std::int64_t>(count, 1);
+}
+
+bool SampleViewBlocks::for_each_block(std::int64_t first, std::int64_t count,
+                                      const SampleBlockUse& use) const {
+  const std::int64_t k_count = x_.channels;
+  const std::int64_t block = std::min(block_samples(), std::max<std::int64_t>(count, 1));
+  std::vector<float> parts(static_cast<std::size_t>(2 * block * k_count));
+  float* xr = parts.data();
+  float* xi = parts.data() + block * k_count;
+  const std::int64_t ss = x_.sample_stride;
+  const std::int64_t cs = x_.channel_stride;
+  // The loop that walks the caller's memory in the smaller steps goes inside.
+  const bool channels_inside = std::llabs(cs) <= std::llabs(ss);
+  for (std::int64_t start = first; start < first + count; start += block) {
+    if (stop_.stop_requested()) return false;
+    const std::int64_t n_count = std::min(block, first + count - start);
+    const std::complex<float>* base = x_.data + start * ss;
+    if (channels_inside) {
+      for (std::int64_t n = 0; n < n_count; ++n) {
+        const std::complex<float>* sample = base + n * ss;
+        for (std::int64_t k = 0; k < k_count; ++k) {
+          const std::complex<float> value = sample[k * cs];
+          xr[n * k_count + k] = value.real();
+          xi[n * k_count + k] = value.imag();
+        }
+      }
+    } else {
+      for (std::int64_t k = 0; k < k_count; ++k) {
+        const std::complex<float>* channel = base + k * cs;
+        for (std::int64_t n = 0; n < n_count; ++n) {
+          const std::complex<float> value = channel[n * ss];
+          xr[n * k_count + k] = value.real();
+          xi[n * k_count + k] = value.imag();
+        }
+      }
+    }
+    use({xr, xi, n_count});
+  }
+  return true;
+}
+
+}  // namespace tarvel::library
