@@ -11,6 +11,10 @@
 //                --a "build/tarvel" --b "qemu-aarch64 -L /usr/aarch64-linux-gnu
 //                build-aarch64/tarvel"
 //
+// With --errors-by-status, a run that both commands end with the same
+// nonzero status counts as equal whatever they print (for a command that
+// gives the status alone, as bench/library_run does).
+//
 // Prints one line per difference (the input file is kept in DIR) and a summary;
 // exits 1 when any file differs.
 #include <fcntl.h>
@@ -275,12 +279,19 @@ struct Options {
   int jobs = 2;
   std::vector<std::string> a, b;
   fs::path keep = "differential-failures";
+  bool errors_by_status = false;
 };
 
 Options parse(int argc, char** argv) {
   Options options;
-  for (int i = 1; i + 1 < argc; i += 2) {
+  for (int i = 1; i < argc; i += 2) {
     const std::string flag = argv[i];
+    if (flag == "--errors-by-status") {
+      options.errors_by_status = true;
+      --i;
+      continue;
+    }
+    if (i + 1 == argc) break;
     const char* value = argv[i + 1];
     if (flag == "--count")
       options.count = std::atol(value);
@@ -297,15 +308,19 @@ Options parse(int argc, char** argv) {
   }
   if (options.a.empty() || options.b.empty()) {
     std::fprintf(stderr,
-                 "usage: %s --count N [--seed S] [--jobs J] [--keep DIR] --a COMMAND --b COMMAND\n",
+                 "usage: %s --count N [--seed S] [--jobs J] [--keep DIR] [--errors-by-status] "
+                 "--a COMMAND --b COMMAND\n",
                  argv[0]);
     std::exit(2);
   }
   return options;
 }
 
-const char* first_difference(const Outcome& a, const Outcome& b) {
+const char* first_difference(const Outcome& a, const Outcome& b, bool errors_by_status) {
   if (a.status != b.status) return "exit status";
+  if (errors_by_status && a.status != 0) {
+    return a.has_file != b.has_file || a.file != b.file ? "output file" : nullptr;
+  }
   if (a.out != b.out) return "standard output";
   if (a.err != b.err) return "standard error";
   if (a.has_file != b.has_file || a.file != b.file) return "output file";
@@ -334,7 +349,7 @@ int main(int argc, char** argv) {
       const Outcome a = run(options.a, folder_a);
       const Outcome b = run(options.b, folder_b);
       if (a.status != 0) ++statuses_nonzero;
-      if (const char* what = first_difference(a, b)) {
+      if (const char* what = first_difference(a, b, options.errors_by_status)) {
         ++differing;
         fs::create_directories(options.keep);
         const fs::path kept = options.keep / std::to_string(i) += ".txt";

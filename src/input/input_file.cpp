@@ -63,6 +63,7 @@ void reset(InputFile& file) {
   file.cr_held_back = false;
   file.source_exhausted = true;
   file.data_ended = true;
+  file.stop = {};
 }
 
 // A read buffer of at least kMinInputBufferSize bytes; `size` is raised to
@@ -92,7 +93,8 @@ void start_reading(InputFile& file, platform::FileHandle handle,
 RuntimeErrorCode open_for_input(InputFile& file, std::string_view name, int file_number,
                                 std::size_t buffer_size) {
   if (name.empty() || is_open(file)) return kIllegalFunctionCall;
-  if (open_file_entry(file_number) == nullptr || is_file_open(file_number)) {
+  const bool in_table = file_number != 0;
+  if (in_table && (open_file_entry(file_number) == nullptr || is_file_open(file_number))) {
     return kIllegalFunctionCall;
   }
   const platform::OpenedInput opened = platform::open_input(name);
@@ -113,6 +115,11 @@ RuntimeErrorCode open_for_input(InputFile& file, std::string_view name, int file
 
   std::unique_ptr<unsigned char, InputFile::FreeDeleter> buffer = allocate_buffer(buffer_size);
   if (buffer == nullptr) return refuse(kOutOfMemory);
+  if (!in_table) {
+    start_reading(file, handle, std::move(buffer), buffer_size);
+    file.detached = true;
+    return kNoError;
+  }
   if (RuntimeErrorCode code = register_open_file(file_number, handle, 0); code != kNoError) {
     return refuse(code);
   }
@@ -153,6 +160,11 @@ RuntimeErrorCode close_file(InputFile& file) {
 
 bool refill(InputFile& file) {
   if (file.data_ended) return false;
+  if (file.stop.stop_requested()) {
+    file.source_exhausted = true;
+    file.data_ended = true;
+    return false;
+  }
   unsigned char* const buffer = file.buffer.get();
   // A window may come out empty (a chunk that was one held-back CR, or that
   // began with Ctrl-Z), so keep going until a byte is there or none is left.

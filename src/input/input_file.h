@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <stop_token>
 #include <string_view>
 
 #include "platform/files.h"
@@ -70,17 +71,19 @@ struct InputFile {
   // Sticky: a byte request has met the end of the data. No read happens
   // after this, even if the file grows.
   bool data_ended = true;
+  // A caller's stop: once it is requested, the data ends at the next refill,
+  // and the caller, who looks at it afterwards, throws the reading away.
+  std::stop_token stop;
 };
 
 // Opens `name` for reading as `file`, under `file_number` of the open-file
-// table, reading chunks of `buffer_size` bytes (at least kMinInputBufferSize;
-// smaller values are raised to it). Returns 0; 1 when the name is empty,
-// `file` is already open, the number is outside 1..255 or already open, or
-// the input is no regular file, so that its size says nothing of where its
-// data ends (a pipe, FIFO, terminal, device such as /dev/zero, or socket);
-// 2 when the name holds a NUL byte, cannot be opened or is a folder; 4 when
-// the buffer cannot be had. Never blocks on a FIFO. Allocates the buffer once
-// per open; on failure `file` stays closed.
+// table (0: outside it, for a caller that is not the tool), reading chunks of `buffer_size` bytes
+// (at least kMinInputBufferSize; smaller values are raised to it). Returns 0; 1 when the name is
+// empty, `file` is already open, the number is outside 1..255 or already open, or the input is no
+// regular file, so that its size says nothing of where its data ends (a pipe, FIFO, terminal,
+// device such as /dev/zero, or socket); 2 when the name holds a NUL byte, cannot be opened or is a
+// folder; 4 when the buffer cannot be had. Never blocks on a FIFO. Allocates the buffer once per
+// open; on failure `file` stays closed.
 RuntimeErrorCode open_for_input(InputFile& file, std::string_view name, int file_number,
                                 std::size_t buffer_size = kInputBufferSize);
 

@@ -8,15 +8,16 @@
 namespace tarvel {
 
 void SecondHalfCounter::start(std::string_view name, platform::FileHandle main,
-                              const SplitOptions& options) {
+                              const SplitOptions& options, const std::stop_token& stop) {
   const platform::FileHandle file = open_for_helper(name, main, options.min_size, version_);
   if (file == platform::kNoFile) return;
   const auto file_size = static_cast<std::uint64_t>(version_.size);
-  started_ = thread_.start([this, file, file_size] { run(file, file_size); });
+  started_ = thread_.start([this, file, file_size, stop] { run(file, file_size, stop); });
   if (!started_) platform::close_file(file);
 }
 
-void SecondHalfCounter::run(platform::FileHandle handle, std::uint64_t file_size) {
+void SecondHalfCounter::run(platform::FileHandle handle, std::uint64_t file_size,
+                            const std::stop_token& stop) {
   InputFile file;
   {
     // Whatever comes of it, the search for the place is over when this
@@ -34,6 +35,7 @@ void SecondHalfCounter::run(platform::FileHandle handle, std::uint64_t file_size
       return;
     }
     if (open_detached_input(file, handle) != kNoError) return;
+    file.stop = stop;
     raw_place_ = *place;
   }
   const std::int64_t lines = count_remaining_lines(file, &helper_stop_);

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <optional>
+#include <stop_token>
 #include <string_view>
 
 #include "input/split_point.h"
@@ -29,7 +30,8 @@ class SecondHalfCounter {
   // Starts the helper on a file handle of its own for the file `name`, when
   // the file that `main` reads is at least `options.min_size` bytes long
   // and the name still leads to that same file.
-  void start(std::string_view name, platform::FileHandle main, const SplitOptions& options);
+  void start(std::string_view name, platform::FileHandle main, const SplitOptions& options,
+             const std::stop_token& stop = {});
 
   // The helper's place in the file, the first line start after the middle:
   // waits for the helper to find it (a short search), none when there is no
@@ -48,7 +50,7 @@ class SecondHalfCounter {
   const FileVersion& version() const { return version_; }
 
  private:
-  void run(platform::FileHandle handle, std::uint64_t file_size);
+  void run(platform::FileHandle handle, std::uint64_t file_size, const std::stop_token& stop);
 
   HelperThread thread_;
   bool started_ = false;

@@ -157,7 +157,7 @@ std::optional<SplitPoint> find_split_point(platform::FileHandle file, std::uint6
 void SecondHalfReader::start(std::string_view name, platform::FileHandle main,
                              const SplitOptions& options, std::int64_t sample_count,
                              std::int64_t channel_count, SampleTable& table,
-                             const std::optional<KnownSplit>& known) {
+                             const std::optional<KnownSplit>& known, const std::stop_token& stop) {
   if (sample_count < 2) return;
   FileVersion version;
   const platform::FileHandle file = open_for_helper(name, main, options.min_size, version);
@@ -165,9 +165,10 @@ void SecondHalfReader::start(std::string_view name, platform::FileHandle main,
   const auto file_size = static_cast<std::uint64_t>(version.size);
   std::optional<SplitPoint> known_place;
   if (known && known->version == version) known_place = known->place;
-  if (!thread_.start([this, file, known_place, file_size, sample_count, channel_count, &table] {
-        run(file, known_place, file_size, sample_count, channel_count, table);
-      })) {
+  if (!thread_.start(
+          [this, file, known_place, file_size, sample_count, channel_count, &table, stop] {
+            run(file, known_place, file_size, sample_count, channel_count, table, stop);
+          })) {
     platform::close_file(file);
     return;
   }
@@ -179,7 +180,7 @@ void SecondHalfReader::start(std::string_view name, platform::FileHandle main,
 void SecondHalfReader::run(platform::FileHandle handle,
                            const std::optional<SplitPoint>& known_place, std::uint64_t file_size,
                            std::int64_t sample_count, std::int64_t channel_count,
-                           SampleTable& table) {
+                           SampleTable& table, const std::stop_token& stop) {
   // Whatever comes of it, the search for the place is over when this block
   // is left.
   struct PlaceSought {
@@ -200,6 +201,7 @@ void SecondHalfReader::run(platform::FileHandle handle,
       return;
     }
     if (open_detached_input(file, handle) != kNoError) return;
+    file.stop = stop;
     start_offset_ = split->delivered_offset;
     // Claim the place, then make sure the main thread has not set out to
     // read it already; a claim it may have seen is withdrawn by giving up,

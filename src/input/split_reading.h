@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <optional>
+#include <stop_token>
 #include <string_view>
 
 #include "input/split_point.h"
@@ -50,7 +51,8 @@ class SecondHalfReader {
   // It writes only the rows from its first sample on.
   void start(std::string_view name, platform::FileHandle main, const SplitOptions& options,
              std::int64_t sample_count, std::int64_t channel_count, SampleTable& table,
-             const std::optional<KnownSplit>& known = std::nullopt);
+             const std::optional<KnownSplit>& known = std::nullopt,
+             const std::stop_token& stop = {});
 
   // For the main thread, before it reads on to sample `reach` without
   // asking again: the number of the sample the helper reads first, or 0 (not
@@ -77,7 +79,7 @@ class SecondHalfReader {
  private:
   void run(platform::FileHandle file, const std::optional<SplitPoint>& known_place,
            std::uint64_t file_size, std::int64_t sample_count, std::int64_t channel_count,
-           SampleTable& table);
+           SampleTable& table, const std::stop_token& stop);
 
   HelperThread thread_;
   // Whether the helper has looked for its place yet, for wait_for_place.

@@ -21,22 +21,34 @@ constexpr int kSecondCloseLine = 51;
 // How many samples the second pass reads between two looks at its helper.
 constexpr std::int64_t kSamplesPerLook = 64;
 
-void check(RuntimeErrorCode code, int report_line) {
-  if (code != kNoError) raise_runtime_error(code, report_line);
+void check(const PassFailure& failure) {
+  if (failure.code != kNoError) raise_runtime_error(failure.code, failure.report_line);
 }
 
 }  // namespace
 
 FirstPass count_lines(std::string_view input_name, const SplitOptions& split) {
-  InputFile file;
-  check(open_for_input(file, input_name, kInputFileNumber, split.first_pass_chunk), kFirstOpenLine);
   FirstPass result;
+  check(count_lines(input_name, result, split, PassControl{}));
+  return result;
+}
+
+PassFailure count_lines(std::string_view input_name, FirstPass& result, const SplitOptions& split,
+                        const PassControl& control) {
+  InputFile file;
+  if (RuntimeErrorCode code =
+          open_for_input(file, input_name, control.file_number, split.first_pass_chunk);
+      code != kNoError) {
+    return {code, kFirstOpenLine};
+  }
+  file.stop = control.stop;
+  result = FirstPass{};
   // Only the first line is kept; every later one is skipped without copying,
   // with the same boundaries that read_line would give it.
   if (!at_end_of_file(file)) {
     read_line(file, result.first_line);
     SecondHalfCounter helper;
-    helper.start(input_name, file.handle, split);
+    helper.start(input_name, file.handle, split, control.stop);
     // The helper's place, marked while the reading has not come to it yet.
     const std::optional<std::uint64_t> place = helper.raw_place();
     if (place && *place >= file.raw_offset) file.raw_mark = *place;
@@ -57,8 +69,8 @@ FirstPass count_lines(std::string_view input_name, const SplitOptions& split) {
       result.line_count += count_remaining_lines(file);
     }
   }
-  check(close_file(file), kFirstCloseLine);
-  return result;
+  if (RuntimeErrorCode code = close_file(file); code != kNoError) return {code, kFirstCloseLine};
+  return {};
 }
 
 std::int64_t count_fields(std::string_view first_line) {
@@ -102,10 +114,25 @@ RuntimeErrorCode allocate_sample_table(SampleTable& table, std::int64_t sample_c
 std::int64_t read_samples(std::string_view input_name, std::int64_t sample_count,
                           std::int64_t channel_count, SampleTable& table, const SplitOptions& split,
                           const std::optional<KnownSplit>& known) {
+  std::int64_t samples = 0;
+  check(read_samples(input_name, sample_count, channel_count, table, samples, split, known,
+                     PassControl{}));
+  return samples;
+}
+
+PassFailure read_samples(std::string_view input_name, std::int64_t sample_count,
+                         std::int64_t channel_count, SampleTable& table, std::int64_t& samples_read,
+                         const SplitOptions& split, const std::optional<KnownSplit>& known,
+                         const PassControl& control) {
   InputFile file;
-  check(open_for_input(file, input_name, kInputFileNumber), kSecondOpenLine);
+  if (RuntimeErrorCode code = open_for_input(file, input_name, control.file_number);
+      code != kNoError) {
+    return {code, kSecondOpenLine};
+  }
+  file.stop = control.stop;
   SecondHalfReader helper;
-  helper.start(input_name, file.handle, split, sample_count, channel_count, table, known);
+  helper.start(input_name, file.handle, split, sample_count, channel_count, table, known,
+               control.stop);
   NumericReader reader;
   begin_numeric_read(reader, file);
   std::int64_t samples = 0;
@@ -143,8 +170,9 @@ std::int64_t read_samples(std::string_view input_name, std::int64_t sample_count
       std::fill_n(table.xi.row(n), channel_count, 0.0f);
     }
   }
-  check(close_file(file), kSecondCloseLine);
-  return samples;
+  samples_read = samples;
+  if (RuntimeErrorCode code = close_file(file); code != kNoError) return {code, kSecondCloseLine};
+  return {};
 }
 
 }  // namespace tarvel

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 
@@ -45,12 +46,31 @@ struct SplitOptions {
   std::size_t first_pass_chunk = kInputBufferSize;
 };
 
+// Where a pass registers its file and what stops it.
+struct PassControl {
+  // The input's number in the open-file table; 0 keeps it out of the table.
+  int file_number = kInputFileNumber;
+  // Ends every reading of the pass, its helper's included, at its next chunk
+  // once requested; the pass's result is then to be thrown away.
+  std::stop_token stop;
+};
+
+// The guarded step of a pass that failed: its code and report line.
+struct PassFailure {
+  RuntimeErrorCode code = kNoError;
+  int report_line = 0;
+};
+
 // Opens the input file (aborts at report line 19), counts every line that the
 // line reader delivers while keeping only the first, and closes it (line 26).
 // Counts are 64-bit so that they never wrap. A large file has the lines of
 // its second half counted by a helper thread (see `split`), with the same
 // result.
 FirstPass count_lines(std::string_view input_name, const SplitOptions& split = {});
+
+// The same, returning the failed step instead of aborting.
+PassFailure count_lines(std::string_view input_name, FirstPass& result, const SplitOptions& split,
+                        const PassControl& control);
 
 // The channel count K = (n - 1) / 2 from the number n of space-separated rounds
 // of the field count of `first_line`.
@@ -71,5 +91,12 @@ std::int64_t read_samples(std::string_view input_name, std::int64_t sample_count
                           std::int64_t channel_count, SampleTable& table,
                           const SplitOptions& split = {},
                           const std::optional<KnownSplit>& known = std::nullopt);
+
+// The same, returning the failed step instead of aborting; `samples_read`
+// receives the number of samples read.
+PassFailure read_samples(std::string_view input_name, std::int64_t sample_count,
+                         std::int64_t channel_count, SampleTable& table, std::int64_t& samples_read,
+                         const SplitOptions& split, const std::optional<KnownSplit>& known,
+                         const PassControl& control);
 
 }  // namespace tarvel

@@ -6,16 +6,15 @@
 
 namespace tarvel {
 
-void EarlyLines::start(const Array1<double>& t, const Array1<float>& yr, const Array1<float>& yi,
-                       std::size_t capacity) {
+void EarlyLines::start(const OutputColumns& columns, std::size_t capacity) {
   if (capacity < kBlockCapacity) return;
   buffer_.reset(new (std::nothrow) char[capacity]);
   if (buffer_ == nullptr) return;
-  const std::int64_t count = block_count(t.size());
-  const bool started = thread_.start([this, &t, &yr, &yi, capacity, count] {
+  const std::int64_t count = block_count(columns.size);
+  const bool started = thread_.start([this, columns, capacity, count] {
     for (std::int64_t block = 0; block < count && size_ + kBlockCapacity <= capacity; ++block) {
       if (stop_.load(std::memory_order_relaxed)) return;
-      size_ += format_block(t, yr, yi, block, buffer_.get() + size_);
+      size_ += format_block(columns, block, buffer_.get() + size_);
       blocks_ = block + 1;
     }
   });

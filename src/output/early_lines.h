@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "output/output_lines.h"
 #include "runtime/arrays.h"
 #include "runtime/helper_thread.h"
 
@@ -24,8 +25,11 @@ class EarlyLines {
   // Starts formatting blocks 0, 1, ... of the lines of t, yr and yi, which
   // must stay unchanged, into a buffer of `capacity` bytes, as many whole
   // blocks as fit. Does nothing when the buffer or the thread cannot be had.
+  void start(const OutputColumns& columns, std::size_t capacity);
   void start(const Array1<double>& t, const Array1<float>& yr, const Array1<float>& yi,
-             std::size_t capacity);
+             std::size_t capacity) {
+    start(columns_of(t, yr, yi), capacity);
+  }
 
   // Stops the helper and waits for it. Then: the blocks formatted, and their
   // bytes.

@@ -47,14 +47,8 @@ RuntimeErrorCode open_for_output(std::string_view name, int file_number) {
   return kNoError;
 }
 
-void write_output_file(std::string_view output_name, const Array1<double>& t,
-                       const Array1<float>& yr, const Array1<float>& yi, EarlyLines* early) {
-  end_line(kConsoleFileNumber, kItemEndsLine);
-  print_text(kConsoleFileNumber, "writing ", kItemInLine);
-  print_text(kConsoleFileNumber, output_name, kItemEndsLine);
-
-  RuntimeErrorCode code = open_for_output(output_name, kOutputFileNumber);
-  if (code != kNoError) raise_runtime_error(code, kOpenOutputLine);
+bool produce_output_lines(const OutputColumns& columns, EarlyLines* early, const OutputSink& sink,
+                          const std::stop_token& stop) {
   // Each line is composed whole, and lines are printed a block at a time:
   // the same bytes as printing the five items of a line one by one (the
   // time, a blank, the real part, a blank, the imaginary part and the line
@@ -64,9 +58,11 @@ void write_output_file(std::string_view output_name, const Array1<double>& t,
   // closing the file, and truncating it on the next run, cost less too.
   std::unique_ptr<char[]> staging(new (std::nothrow) char[kStagingSize]);
   std::size_t staged = 0;
+  bool stopped = false;
   const auto consume = [&](const char* bytes, std::size_t size) {
+    if (stopped) return;
     if (staging == nullptr) {
-      print_text(kOutputFileNumber, std::string_view(bytes, size), kItemInLine);
+      sink(bytes, size);
       return;
     }
     // Whole stagings only, so that every write but the last starts and ends
@@ -78,10 +74,11 @@ void write_output_file(std::string_view output_name, const Array1<double>& t,
       bytes += part;
       size -= part;
       if (staged == kStagingSize) {
-        print_text(kOutputFileNumber, std::string_view(staging.get(), staged), kItemInLine);
+        sink(staging.get(), staged);
         staged = 0;
       }
     }
+    stopped = stop.stop_requested();
   };
 
   // The blocks formatted early come first.
@@ -92,23 +89,37 @@ void write_output_file(std::string_view output_name, const Array1<double>& t,
     first_block = early->blocks();
   }
   const bool printed = produce_in_order(
-      block_count(t.size()) - first_block, kBlockCapacity,
-      [&](std::int64_t block, char* out) {
-        return format_block(t, yr, yi, first_block + block, out);
+      block_count(columns.size) - first_block, kBlockCapacity,
+      [&](std::int64_t block, char* out) -> std::size_t {
+        // Once stopped, the blocks left are made empty.
+        if (stop.stop_requested()) return 0;
+        return format_block(columns, first_block + block, out);
       },
       consume);
-  if (staged > 0) {
-    print_text(kOutputFileNumber, std::string_view(staging.get(), staged), kItemInLine);
-  }
+  if (staged > 0) sink(staging.get(), staged);
   if (!printed) {
     // No memory for a block: one line at a time.
     char line[kLineCapacity];
-    for (std::int64_t n = first_block * kLinesPerBlock + 1; n <= t.size(); ++n) {
-      const char* end = format_lines(t, yr, yi, n, n, line);
-      print_text(kOutputFileNumber, std::string_view(line, static_cast<std::size_t>(end - line)),
-                 kItemInLine);
+    for (std::int64_t n = first_block * kLinesPerBlock + 1; n <= columns.size && !stopped; ++n) {
+      const char* end = format_lines(columns, n, n, line);
+      sink(line, static_cast<std::size_t>(end - line));
+      stopped = stop.stop_requested();
     }
   }
+  return !stopped && !stop.stop_requested();
+}
+
+void write_output_file(std::string_view output_name, const Array1<double>& t,
+                       const Array1<float>& yr, const Array1<float>& yi, EarlyLines* early) {
+  end_line(kConsoleFileNumber, kItemEndsLine);
+  print_text(kConsoleFileNumber, "writing ", kItemInLine);
+  print_text(kConsoleFileNumber, output_name, kItemEndsLine);
+
+  RuntimeErrorCode code = open_for_output(output_name, kOutputFileNumber);
+  if (code != kNoError) raise_runtime_error(code, kOpenOutputLine);
+  produce_output_lines(columns_of(t, yr, yi), early, [](const char* bytes, std::size_t size) {
+    print_text(kOutputFileNumber, std::string_view(bytes, size), kItemInLine);
+  });
   code = close_file(kOutputFileNumber);
   if (code != kNoError) raise_runtime_error(code, kCloseOutputLine);
 }

@@ -15,8 +15,10 @@ constexpr std::int64_t kGroupLines = 32;
 
 }  // namespace
 
-char* format_lines(const Array1<double>& t, const Array1<float>& yr, const Array1<float>& yi,
-                   std::int64_t first, std::int64_t last, char* out) {
+char* format_lines(const OutputColumns& columns, std::int64_t first, std::int64_t last, char* out) {
+  const auto t = [&](std::int64_t n) { return columns.t[n - 1]; };
+  const auto yr = [&](std::int64_t n) { return columns.yr[(n - 1) * columns.y_step]; };
+  const auto yi = [&](std::int64_t n) { return columns.yi[(n - 1) * columns.y_step]; };
   ItemFigures time[kGroupLines];
   ItemFigures re[kGroupLines];
   ItemFigures im[kGroupLines];
@@ -54,11 +56,10 @@ char* format_lines(const Array1<double>& t, const Array1<float>& yr, const Array
   return out;
 }
 
-std::size_t format_block(const Array1<double>& t, const Array1<float>& yr, const Array1<float>& yi,
-                         std::int64_t block, char* out) {
+std::size_t format_block(const OutputColumns& columns, std::int64_t block, char* out) {
   const std::int64_t first = block * kLinesPerBlock + 1;
-  const std::int64_t last = std::min(t.size(), first + kLinesPerBlock - 1);
-  return static_cast<std::size_t>(format_lines(t, yr, yi, first, last, out) - out);
+  const std::int64_t last = std::min(columns.size, first + kLinesPerBlock - 1);
+  return static_cast<std::size_t>(format_lines(columns, first, last, out) - out);
 }
 
 }  // namespace tarvel

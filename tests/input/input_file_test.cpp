@@ -90,10 +90,16 @@ TEST(OpenForInput, RefusesAFileNumberInUseOrOutOfRange) {
   // The failed open must leave the first file as it was.
   EXPECT_TRUE(is_open(first.file()));
   EXPECT_EQ(take_byte(first.file()), '1');
-  for (int number : {0, -1, kLastFileNumber + 1}) {
+  for (int number : {-1, kLastFileNumber + 1}) {
     InputFile file;
     EXPECT_EQ(open_for_input(file, first.path(), number), kIllegalFunctionCall) << number;
   }
+  // 0 opens the file outside the table, as often as asked.
+  InputFile outside;
+  ASSERT_EQ(open_for_input(outside, first.path(), 0), kNoError);
+  EXPECT_TRUE(outside.detached);
+  EXPECT_EQ(take_byte(outside), '1');
+  EXPECT_EQ(close_file(outside), kNoError);
 }
 
 TEST(OpenForInput, RefusedDeviceLeavesTheNumberFree) {
