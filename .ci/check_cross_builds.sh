@@ -2,7 +2,9 @@
 # check_cross_builds.sh aarch64|windows: cross-builds tarvel with the target's
 # toolchain file, runs its whole suite under the target's emulator (CTest runs
 # every test program through it), runs the tool on the two-channel example and
-# compares the bytes, and makes and inspects the target's package.
+# compares the bytes, and makes and inspects the target's packages: the
+# library in them is the target's, and the consumer program built against it
+# with pkg-config runs under the emulator.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 target=$1
@@ -14,6 +16,17 @@ example() {  # example COMMAND...: the command run on a copy of two.txt, compare
   cmp "$folder/report.txt" examples/expected/two_report.txt
   cmp "$folder/two_out.txt" examples/expected/two_out.txt
   rm -rf "$folder"
+}
+# consumer PROGRAM COMPILER PKGCONFIG_FOLDER EMULATOR...: tests/consumer/main.cpp
+# built with COMPILER into PROGRAM against an unpacked package's tarvel.pc, and
+# checked under the emulator.
+consumer() {
+  local program=$1 compiler=$2 flags
+  flags=$(PKG_CONFIG_LIBDIR=$3 pkg-config --cflags --libs tarvel)
+  shift 3
+  # shellcheck disable=SC2086  # the compiler's options and pkg-config's flags are words
+  $compiler -std=c++20 -Wall -Wextra -Werror -o "$program" tests/consumer/main.cpp $flags
+  .ci/check_consumer.sh "$@" "$program"
 }
 
 case "$target" in
@@ -49,7 +62,7 @@ if ! ctest --test-dir "$build" -j2 --timeout 300 --output-on-failure; then
   echo "== rerunning the failed tests once under Wine"
   ctest --test-dir "$build" --rerun-failed --timeout 300 --output-on-failure
 fi
-rm -f "$build"/tarvel_*.deb "$build"/tarvel-*.zip
+rm -f "$build"/tarvel_*.deb "$build"/libtarvel-dev_*.deb "$build"/tarvel-*.zip
 (cd "$build" && cpack)
 
 case "$target" in
@@ -63,6 +76,18 @@ case "$target" in
     file "$unpacked/usr/bin/tarvel" | grep -q 'ARM aarch64'
     example qemu-aarch64 -L /usr/aarch64-linux-gnu "$unpacked/usr/bin/tarvel"
     rm -rf "$unpacked"
+
+    library=$(ls "$build"/libtarvel-dev_*_arm64.deb)
+    dpkg-deb --contents "$library"
+    [ "$(dpkg-deb --field "$library" Architecture)" = arm64 ]
+    unpacked=$(mktemp -d)
+    dpkg-deb --extract "$library" "$unpacked"
+    # Every object in the archive is aarch64's, and there is at least one.
+    aarch64-linux-gnu-objdump -f "$unpacked/usr/lib/aarch64-linux-gnu/libtarvel.a" |
+      awk '/file format/ { n++; if ($NF != "elf64-littleaarch64") other++ } END { exit !(n && !other) }'
+    consumer "$unpacked/capture_report" aarch64-linux-gnu-g++ \
+      "$unpacked/usr/lib/aarch64-linux-gnu/pkgconfig" qemu-aarch64 -L /usr/aarch64-linux-gnu
+    rm -rf "$unpacked"
     ;;
   windows)
     package=$(ls "$build"/tarvel-*-windows-x86_64.zip)
@@ -71,6 +96,11 @@ case "$target" in
     unzip -q "$package" -d "$unpacked"
     file "$unpacked/tarvel.exe" | grep -q 'PE32+ executable.*x86-64'
     example wine "$unpacked/tarvel.exe"
+    [ -f "$unpacked/include/tarvel/tarvel.h" ]
+    [ -f "$unpacked/lib/libtarvel.a" ]
+    # The run-times linked in, as in the tool, so that Wine needs no DLL of them.
+    consumer "$unpacked/capture_report.exe" "x86_64-w64-mingw32-g++-posix -static" \
+      "$unpacked/lib/pkgconfig" wine
     rm -rf "$unpacked"
     ;;
 esac
