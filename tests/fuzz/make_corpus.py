@@ -11,6 +11,7 @@ works on a copy).
 import hashlib
 import pathlib
 import shutil
+import struct
 
 HERE = pathlib.Path(__file__).resolve().parent
 ROOT = HERE.parent.parent
@@ -197,6 +198,45 @@ RUN_FILES = [
 ]
 
 
+# Sample views for the library (library_fuzzer.cpp): four control bytes (S - 1,
+# K - 1 with the value coding and channel direction, the layout, the spoilt
+# values), then the samples.
+def raw_floats(values):
+    return b"".join(struct.pack("<f", v) for v in values)
+
+
+def raw_bits(words):
+    return b"".join(struct.pack("<I", w) for w in words)
+
+
+# examples/two.txt's samples: the report of the README.
+TWO_SAMPLES = raw_floats([1, 0, 2, 1, 2, 1, 1, 0, 0, 0, 3, 2, 1, -1, 2, 1])
+# Values at the edges of single precision: NaN with a payload and its sign
+# set, infinities, zeros of both signs, the smallest and largest subnormals,
+# the smallest normal, the largest finite value.
+EDGE_SAMPLES = raw_bits([0x7fc00001, 0xffc12345, 0x7f800000, 0xff800000, 0x00000000,
+                         0x80000000, 0x00000001, 0x807fffff, 0x00800000, 0x7f7fffff,
+                         0x3f800000, 0xbf800000])
+# Every layout bit on its own and a few together: channels inside, gaps,
+# samples backwards, channel then sample stride 0.
+LAYOUTS = [0x00, 0x01, 0x02, 0x06, 0x18, 0x1f, 0x20, 0x21, 0x3f, 0x40, 0x61, 0x80, 0xa6]
+
+
+def library_seeds():
+    seeds = []
+    for i, layout in enumerate(LAYOUTS):
+        backwards = 0x10 if i % 2 else 0
+        seeds.append(bytes([3, 1 | backwards, layout, i]) + TWO_SAMPLES)
+        seeds.append(bytes([2, 1 | backwards, layout, i]) + EDGE_SAMPLES)
+        # 64 samples of 8 channels of small values, one byte each.
+        small = bytes((n * 37 + n * n * 11 + 5) & 0xFF for n in range(64 * 8 * 2))
+        seeds.append(bytes([63, 7 | 8 | backwards, layout, i]) + small)
+    # One sample, one channel, and a file shorter than its samples.
+    seeds.append(bytes([0, 0, 0, 0]) + raw_floats([3, -4]))
+    seeds.append(bytes([9, 3, 0x21, 0]) + raw_floats([1, 2, 3]))
+    return seeds
+
+
 def examples():
     return [p.read_bytes() for p in sorted((ROOT / "examples").glob("*.txt"))
             if not p.name.endswith("_out.txt")]
@@ -231,6 +271,7 @@ def main():
         for i, f in enumerate(files)])
     write_corpus("count_fields", FIRST_LINES)
     write_corpus("run", RUN_FILES + SAMPLE_FILES + LINE_FILES[:17] + examples())
+    write_corpus("library", library_seeds())
 
 
 if __name__ == "__main__":
