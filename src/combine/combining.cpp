@@ -1,7 +1,5 @@
 #include "combine/combining.h"
 
-#include <vector>
-
 #include "combine/combining_kernel.h"
 #include "combine/decibels.h"
 #include "combine/extended.h"
@@ -81,7 +79,7 @@ void combine_signal(const Array2<float>& xr, const Array2<float>& xi, const Comp
                             count, channels, v.re.data(), v.im.data(), yr.data() + first,
                             yi.data() + first);
   };
-  if (!combining_is_shared(samples, channels)) {
+  if (samples * channels < kMinSharedProducts) {
     combine_rows(0, samples);
     return;
   }
@@ -95,27 +93,10 @@ void combine_signal(const Array2<float>& xr, const Array2<float>& xi, const Comp
   });
 }
 
-bool combining_is_shared(std::int64_t samples, std::int64_t channels) {
-  return samples * channels >= kMinSharedProducts;
-}
-
-bool combine_in_blocks(const SampleBlocks& x, const ComplexVector& v, std::int64_t first,
-                       std::int64_t count, const CombinedBlockUse& use) {
-  const std::int64_t channels = x.channels();
-  const detail::SimdLevel level = detail::best_simd_level();
-  std::vector<float> y;
-  std::int64_t next = first;
-  return x.for_each_block(first, count, [&](const SampleBlock& block) {
-    if (static_cast<std::int64_t>(y.size()) < 2 * block.count) {
-      y.resize(static_cast<std::size_t>(2 * block.count));
-    }
-    float* yr = y.data();
-    float* yi = y.data() + block.count;
-    detail::combine_samples(level, block.xr, block.xi, block.count, channels, v.re.data(),
-                            v.im.data(), yr, yi);
-    use(next, yr, yi, block.count);
-    next += block.count;
-  });
+void combine_block(const SampleBlock& block, std::int64_t channels, const ComplexVector& v,
+                   float* yr, float* yi) {
+  detail::combine_samples(detail::best_simd_level(), block.xr, block.xi, block.count, channels,
+                          v.re.data(), v.im.data(), yr, yi);
 }
 
 CombinedStatistics compute_combined_statistics(const Array1<float>& yr, const Array1<float>& yi) {

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 
 #include "combine/complex_arrays.h"
 #include "combine/sample_blocks.h"
@@ -38,20 +37,11 @@ void combine_signal(const Array2<float>& xr, const Array2<float>& xi, const Comp
 void combine_signal(const Array2<float>& xr, const Array2<float>& xi, const ComplexVector& v,
                     Array1<float>& yr, Array1<float>& yi, detail::SimdLevel level);
 
-// `count` combined samples from sample `first` (0-based) on: real and
-// imaginary parts.
-using CombinedBlockUse =
-    std::function<void(std::int64_t first, const float* yr, const float* yi, std::int64_t count)>;
-
-// Combines samples [first, first + count) of x block by block, as
-// combine_signal does, and hands each block's combined samples to `use`, in
-// order. False when x stopped before its last block. Allocates one block's
-// room (std::bad_alloc when it cannot be had).
-bool combine_in_blocks(const SampleBlocks& x, const ComplexVector& v, std::int64_t first,
-                       std::int64_t count, const CombinedBlockUse& use);
-
-// Whether combining `samples` x `channels` pays for a second thread.
-bool combining_is_shared(std::int64_t samples, std::int64_t channels);
+// The combined samples of one block of x (`channels` each), as
+// combine_signal gives them, into yr and yi (block.count each). May run on
+// any thread. Does not allocate.
+void combine_block(const SampleBlock& block, std::int64_t channels, const ComplexVector& v,
+                   float* yr, float* yi);
 
 // The combined signal's mean ybar, power Pc, noise power N0 and SNR in dB.
 struct CombinedStatistics {

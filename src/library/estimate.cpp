@@ -1,11 +1,13 @@
-#include <atomic>
+#include <algorithm>
+#include <functional>
+#include <new>
 #include <vector>
 
 #include "library/estimate_values.h"
 #include "library/failure.h"
 #include "library/sample_view_blocks.h"
 #include "runtime/fp_environment.h"
-#include "runtime/helper_thread.h"
+#include "runtime/ordered_blocks.h"
 
 namespace tarvel {
 namespace library {
@@ -20,64 +22,108 @@ void set_combined(const CombinedStatistics& combined, Estimate& out) {
   out.combined_snr_db = combined.snr;
 }
 
-// The combined samples of a block into y, interleaved.
-void store(std::span<std::complex<float>> y, std::int64_t first, const float* yr, const float* yi,
-           std::int64_t count) {
-  std::complex<float>* out = y.data() + first;
-  for (std::int64_t n = 0; n < count; ++n) out[n] = {yr[n], yi[n]};
-}
+// `count` combined samples from sample `first` (0-based) on.
+using CombinedBlockUse =
+    std::function<void(std::int64_t first, const float* yr, const float* yi, std::int64_t count)>;
 
-// Combines all of x into y, in two halves on two threads when that pays.
-void combine_into(const SampleBlocks& x, const ComplexVector& v, std::span<std::complex<float>> y) {
+// Combines x block by block, each block copied and combined on whichever of
+// two threads comes free, and hands the combined blocks to `use` in order on
+// the calling thread. With `y`, each block is also stored there, interleaved,
+// by the thread that made it. False when x's stop was requested before the
+// end.
+bool for_each_combined_block(const SampleViewBlocks& x, const ComplexVector& v,
+                             std::complex<float>* y, const CombinedBlockUse& use) {
   const std::int64_t samples = x.samples();
-  const auto combine_part = [&](std::int64_t first, std::int64_t count) {
-    return combine_in_blocks(
-        x, v, first, count, [&](std::int64_t at, const float* yr, const float* yi, std::int64_t n) {
-          store(y, at, yr, yi, n);
-        });
-  };
-  if (!combining_is_shared(samples, x.channels())) {
-    if (!combine_part(0, samples)) fail_stopped();
-    return;
-  }
-  // Each part reports how it ended: an exception must not leave a thread.
-  enum Outcome { kDone, kStopped, kNoMemory };
-  std::atomic<int> outcomes[2] = {kDone, kDone};
-  const std::int64_t half = samples / 2;
-  run_in_two_parts([&](int part) {
-    try {
-      const bool done = part == 0 ? combine_part(0, half) : combine_part(half, samples - half);
-      outcomes[part] = done ? kDone : kStopped;
-    } catch (const std::bad_alloc&) {
-      outcomes[part] = kNoMemory;
-    }
-  });
-  if (outcomes[0] == kNoMemory || outcomes[1] == kNoMemory) throw std::bad_alloc();
-  if (outcomes[0] == kStopped || outcomes[1] == kStopped) fail_stopped();
+  const std::int64_t k_count = x.channels();
+  const std::int64_t block = x.block_samples();
+  // A block's room: its sample parts, then its combined parts.
+  const std::size_t sample_bytes = static_cast<std::size_t>(2 * k_count + 2) * sizeof(float);
+  bool stopped = false;
+  std::int64_t next = 0;
+  const bool done = produce_in_order(
+      (samples + block - 1) / block, static_cast<std::size_t>(block) * sample_bytes,
+      [&](std::int64_t b, char* out) -> std::size_t {
+        if (x.stop().stop_requested()) return 0;
+        const std::int64_t first = b * block;
+        const std::int64_t n = std::min(block, samples - first);
+        auto* xr = reinterpret_cast<float*>(out);
+        float* xi = xr + n * k_count;
+        float* yr = xi + n * k_count;
+        x.copy_block(first, n, xr, xi);
+        combine_block({xr, xi, n}, k_count, v, yr, yr + n);
+        if (y != nullptr) {
+          for (std::int64_t i = 0; i < n; ++i) y[first + i] = {yr[i], yr[n + i]};
+        }
+        return static_cast<std::size_t>(n) * sample_bytes;
+      },
+      [&](const char* bytes, std::size_t size) {
+        if (stopped || size == 0) {
+          stopped = true;
+          return;
+        }
+        const auto n = static_cast<std::int64_t>(size / sample_bytes);
+        const float* yr = reinterpret_cast<const float*>(bytes) + 2 * n * k_count;
+        use(next, yr, yr + n, n);
+        next += n;
+      });
+  if (!done) throw std::bad_alloc();
+  return !stopped;
 }
 
-// The mean and SNR of the combined samples in y.
-CombinedStatistics combined_statistics(std::span<const std::complex<float>> y,
-                                       const std::stop_token& stop) {
-  constexpr std::int64_t kChunk = 4096;
-  float yr[kChunk];
-  float yi[kChunk];
-  const std::int64_t samples = static_cast<std::int64_t>(y.size());
-  CombinedStatisticsSums sums(samples);
-  for (int pass = 0; pass < 2; ++pass) {
-    for (std::int64_t first = 0; first < samples; first += kChunk) {
-      if (stop.stop_requested()) fail_stopped();
-      const std::int64_t count = std::min(kChunk, samples - first);
-      for (std::int64_t n = 0; n < count; ++n) {
-        yr[n] = y[static_cast<std::size_t>(first + n)].real();
-        yi[n] = y[static_cast<std::size_t>(first + n)].imag();
-      }
-      if (pass == 0) {
-        sums.add_to_mean(yr, yi, count);
-      } else {
-        sums.add_to_noise_power(yr, yi, count);
-      }
-    }
+// Hands the combined samples stored in y to `use` in order, in blocks
+// split into real and imaginary parts on two threads. False when `stop` was
+// requested before the end.
+bool for_each_stored_block(std::span<const std::complex<float>> y, const std::stop_token& stop,
+                           const CombinedBlockUse& use) {
+  constexpr std::int64_t kBlock = 8192;
+  const auto samples = static_cast<std::int64_t>(y.size());
+  bool stopped = false;
+  std::int64_t next = 0;
+  const bool done = produce_in_order((samples + kBlock - 1) / kBlock, 2 * kBlock * sizeof(float),
+                                     [&](std::int64_t b, char* out) -> std::size_t {
+                                       if (stop.stop_requested()) return 0;
+                                       const std::int64_t first = b * kBlock;
+                                       const std::int64_t n = std::min(kBlock, samples - first);
+                                       auto* yr = reinterpret_cast<float*>(out);
+                                       for (std::int64_t i = 0; i < n; ++i) {
+                                         yr[i] = y[static_cast<std::size_t>(first + i)].real();
+                                         yr[n + i] = y[static_cast<std::size_t>(first + i)].imag();
+                                       }
+                                       return 2 * static_cast<std::size_t>(n) * sizeof(float);
+                                     },
+                                     [&](const char* bytes, std::size_t size) {
+                                       if (stopped || size == 0) {
+                                         stopped = true;
+                                         return;
+                                       }
+                                       const auto n =
+                                           static_cast<std::int64_t>(size / (2 * sizeof(float)));
+                                       const auto* yr = reinterpret_cast<const float*>(bytes);
+                                       use(next, yr, yr + n, n);
+                                       next += n;
+                                     });
+  if (!done) throw std::bad_alloc();
+  return !stopped;
+}
+
+// The combined signal's mean and SNR, in two passes: the first over x sums
+// the mean as the combined blocks arrive (and stores them in `y`, when
+// given), the second the noise power around it, over y when it holds them,
+// else over x again.
+CombinedStatistics combined_statistics(const SampleViewBlocks& x, const ComplexVector& v,
+                                       std::span<std::complex<float>> y) {
+  CombinedStatisticsSums sums(x.samples());
+  const auto add_to_mean = [&](std::int64_t, const float* yr, const float* yi, std::int64_t count) {
+    sums.add_to_mean(yr, yi, count);
+  };
+  const auto add_to_noise_power = [&](std::int64_t, const float* yr, const float* yi,
+                                      std::int64_t count) {
+    sums.add_to_noise_power(yr, yi, count);
+  };
+  if (!for_each_combined_block(x, v, y.data(), add_to_mean) ||
+      !(y.empty() ? for_each_combined_block(x, v, nullptr, add_to_noise_power)
+                  : for_each_stored_block(y, x.stop(), add_to_noise_power))) {
+    fail_stopped();
   }
   return sums.result();
 }
@@ -140,22 +186,8 @@ Estimate estimate(const SampleView& x, std::stop_token stop) {
     EstimateArrays arrays;
     Estimate out{};
     library::estimate_weights(blocks, stop, arrays, out);
-    // The combined signal is made twice, block by block, rather than kept:
-    // once for its mean, once for its noise power around that mean.
-    CombinedStatisticsSums sums(x.samples);
-    const auto pass = [&](bool mean) {
-      return combine_in_blocks(
-          blocks, arrays.normalised, 0, x.samples,
-          [&](std::int64_t, const float* yr, const float* yi, std::int64_t count) {
-            if (mean) {
-              sums.add_to_mean(yr, yi, count);
-            } else {
-              sums.add_to_noise_power(yr, yi, count);
-            }
-          });
-    };
-    if (!pass(true) || !pass(false)) library::fail_stopped();
-    library::set_combined(sums.result(), out);
+    // The combined signal is made twice, block by block, rather than kept.
+    library::set_combined(library::combined_statistics(blocks, arrays.normalised, {}), out);
     return out;
   });
 }
@@ -172,8 +204,7 @@ Estimate combine(const SampleView& x, std::span<std::complex<float>> y, std::sto
     EstimateArrays arrays;
     Estimate out{};
     library::estimate_weights(blocks, stop, arrays, out);
-    library::combine_into(blocks, arrays.normalised, y);
-    library::set_combined(library::combined_statistics(y, stop), out);
+    library::set_combined(library::combined_statistics(blocks, arrays.normalised, y), out);
     return out;
   });
 }

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cstdlib>
 #include <limits>
+#include <new>
 #include <vector>
 
 #include "library/failure.h"
+#include "runtime/ordered_blocks.h"
 
 namespace tarvel::library {
 namespace {
@@ -59,43 +61,62 @@ std::int64_t SampleViewBlocks::block_samples() const {
   return std::max<std::int64_t>(count, 1);
 }
 
+void SampleViewBlocks::copy_block(std::int64_t first, std::int64_t count, float* xr,
+                                  float* xi) const {
+  const std::int64_t k_count = x_.channels;
+  const std::int64_t ss = x_.sample_stride;
+  const std::int64_t cs = x_.channel_stride;
+  const std::complex<float>* base = x_.data + first * ss;
+  // The loop that walks the caller's memory in the smaller steps goes inside.
+  if (std::llabs(cs) <= std::llabs(ss)) {
+    for (std::int64_t n = 0; n < count; ++n) {
+      const std::complex<float>* sample = base + n * ss;
+      for (std::int64_t k = 0; k < k_count; ++k) {
+        const std::complex<float> value = sample[k * cs];
+        xr[n * k_count + k] = value.real();
+        xi[n * k_count + k] = value.imag();
+      }
+    }
+  } else {
+    for (std::int64_t k = 0; k < k_count; ++k) {
+      const std::complex<float>* channel = base + k * cs;
+      for (std::int64_t n = 0; n < count; ++n) {
+        const std::complex<float> value = channel[n * ss];
+        xr[n * k_count + k] = value.real();
+        xi[n * k_count + k] = value.imag();
+      }
+    }
+  }
+}
+
 bool SampleViewBlocks::for_each_block(std::int64_t first, std::int64_t count,
                                       const SampleBlockUse& use) const {
   const std::int64_t k_count = x_.channels;
-  const std::int64_t block = std::min(block_samples(), std::max<std::int64_t>(count, 1));
-  std::vector<float> parts(static_cast<std::size_t>(2 * block * k_count));
-  float* xr = parts.data();
-  float* xi = parts.data() + block * k_count;
-  const std::int64_t ss = x_.sample_stride;
-  const std::int64_t cs = x_.channel_stride;
-  // The loop that walks the caller's memory in the smaller steps goes inside.
-  const bool channels_inside = std::llabs(cs) <= std::llabs(ss);
-  for (std::int64_t start = first; start < first + count; start += block) {
-    if (stop_.stop_requested()) return false;
-    const std::int64_t n_count = std::min(block, first + count - start);
-    const std::complex<float>* base = x_.data + start * ss;
-    if (channels_inside) {
-      for (std::int64_t n = 0; n < n_count; ++n) {
-        const std::complex<float>* sample = base + n * ss;
-        for (std::int64_t k = 0; k < k_count; ++k) {
-          const std::complex<float> value = sample[k * cs];
-          xr[n * k_count + k] = value.real();
-          xi[n * k_count + k] = value.imag();
-        }
-      }
-    } else {
-      for (std::int64_t k = 0; k < k_count; ++k) {
-        const std::complex<float>* channel = base + k * cs;
-        for (std::int64_t n = 0; n < n_count; ++n) {
-          const std::complex<float> value = channel[n * ss];
-          xr[n * k_count + k] = value.real();
-          xi[n * k_count + k] = value.imag();
-        }
-      }
-    }
-    use({xr, xi, n_count});
-  }
-  return true;
+  const std::int64_t block = block_samples();
+  const std::size_t sample_bytes = 2 * static_cast<std::size_t>(k_count) * sizeof(float);
+  bool stopped = false;
+  const bool done =
+      produce_in_order((count + block - 1) / block, static_cast<std::size_t>(block) * sample_bytes,
+                       [&](std::int64_t b, char* out) -> std::size_t {
+                         // Once stopped, the blocks left are made empty.
+                         if (stop_.stop_requested()) return 0;
+                         const std::int64_t start = first + b * block;
+                         const std::int64_t n = std::min(block, first + count - start);
+                         auto* xr = reinterpret_cast<float*>(out);
+                         copy_block(start, n, xr, xr + n * k_count);
+                         return static_cast<std::size_t>(n) * sample_bytes;
+                       },
+                       [&](const char* bytes, std::size_t size) {
+                         if (stopped || size == 0) {
+                           stopped = true;
+                           return;
+                         }
+                         const auto n = static_cast<std::int64_t>(size / sample_bytes);
+                         const auto* xr = reinterpret_cast<const float*>(bytes);
+                         use({xr, xr + n * k_count, n});
+                       });
+  if (!done) throw std::bad_alloc();
+  return !stopped;
 }
 
 }  // namespace tarvel::library

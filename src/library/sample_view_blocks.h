@@ -21,14 +21,21 @@ class SampleViewBlocks final : public SampleBlocks {
 
   std::int64_t samples() const override { return x_.samples; }
   std::int64_t channels() const override { return x_.channels; }
-  // Copies each block into a buffer of its own call (std::bad_alloc when
-  // it cannot be had), and stops between blocks once `stop` is requested.
+  // Copies the blocks on two threads, while the calling thread uses each
+  // in turn (std::bad_alloc when no room for a block can be had), and stops
+  // between blocks once `stop` is requested.
   bool for_each_block(std::int64_t first, std::int64_t count,
                       const SampleBlockUse& use) const override;
 
   // The samples of one block: as many as keep the block's copy and its
   // covariance work small, at least one.
   std::int64_t block_samples() const;
+
+  // Samples [first, first + count) into xr and xi (count x K each), the
+  // kernels' layout. May run on any thread.
+  void copy_block(std::int64_t first, std::int64_t count, float* xr, float* xi) const;
+
+  const std::stop_token& stop() const { return stop_; }
 
  private:
   SampleView x_;
