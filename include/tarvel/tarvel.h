@@ -95,7 +95,9 @@ Estimate combine(const SampleView& x, std::span<std::complex<float>> y, std::sto
 std::string report(const Estimate& e);
 
 // Reads a text file as the command does (the same line and sample counts, the
-// same text-mode stream of fields, Ctrl-Z ending the data). Throws Error 2 for
+// same text-mode stream of fields, Ctrl-Z ending the data), into the
+// command's table and then into the returned layout: for a moment it holds
+// the samples twice. Throws Error 2 for
 // a missing file or a folder, 1 for a device, pipe or empty file, 4 for no
 // memory or counts past 2^31 - 1, 17 when the file ends before its last
 // sample, 9 when `stop` is requested.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -13,13 +14,16 @@ namespace tarvel::library {
 // Throws the Error of `code`: its message, then what failed.
 [[noreturn]] void fail(int code, std::string_view what_failed);
 
-// Runs `call`, turning the standard library's std::bad_alloc into Error 4.
+// Runs `call`, turning the standard library's failures to allocate (no
+// memory, or a size past what a vector can hold) into Error 4.
 template <typename Call>
 auto with_errors(Call&& call) -> decltype(call()) {
   try {
     return call();
   } catch (const std::bad_alloc&) {
     fail(4, "no memory for the working arrays");
+  } catch (const std::length_error&) {
+    fail(4, "more samples than memory can hold");
   }
 }
 
