@@ -1,5 +1,7 @@
 #include "combine/combining.h"
 
+#include <algorithm>
+
 #include "combine/combining_kernel.h"
 #include "combine/decibels.h"
 #include "combine/extended.h"
@@ -69,9 +71,15 @@ void combine_signal(const Array2<float>& xr, const Array2<float>& xi, const Comp
 
 void combine_signal(const Array2<float>& xr, const Array2<float>& xi, const ComplexVector& v,
                     Array1<float>& yr, Array1<float>& yi, detail::SimdLevel level) {
+  combine_signal(xr, xi, v, yr, yi, level, worker_count());
+}
+
+void combine_signal(const Array2<float>& xr, const Array2<float>& xi, const ComplexVector& v,
+                    Array1<float>& yr, Array1<float>& yi, detail::SimdLevel level, int workers) {
   // The weights are applied as they are, not conjugated. Each combined
-  // sample depends on its own row alone, so a large signal is combined in two
-  // halves at once.
+  // sample depends on its own row alone, so a large signal is combined in as
+  // many parts at once as there are workers, each of at least
+  // kMinSharedProducts products.
   const std::int64_t samples = xr.rows();
   const std::int64_t channels = xr.columns();
   const auto combine_rows = [&](std::int64_t first, std::int64_t count) {
@@ -79,17 +87,15 @@ void combine_signal(const Array2<float>& xr, const Array2<float>& xi, const Comp
                             count, channels, v.re.data(), v.im.data(), yr.data() + first,
                             yi.data() + first);
   };
-  if (samples * channels < kMinSharedProducts) {
+  const int parts = static_cast<int>(
+      std::clamp<std::int64_t>(samples * channels / kMinSharedProducts, 1, workers));
+  if (parts == 1) {
     combine_rows(0, samples);
     return;
   }
-  const std::int64_t half = samples / 2;
-  run_in_two_parts([&](int part) {
-    if (part == 0) {
-      combine_rows(0, half);
-    } else {
-      combine_rows(half, samples - half);
-    }
+  run_in_parts(parts, [&](int part) {
+    const std::int64_t first = samples * part / parts;
+    combine_rows(first, samples * (part + 1) / parts - first);
   });
 }
 

@@ -32,10 +32,13 @@ void normalise_weights(const ComplexVector& w, std::int64_t ref, ComplexVector& 
 void combine_signal(const Array2<float>& xr, const Array2<float>& xi, const ComplexVector& v,
                     Array1<float>& yr, Array1<float>& yi);
 
-// The same evaluated at `level`, which this processor must support; every
-// level gives the same bits.
+// The same evaluated at `level`, which this processor must support, shared
+// among `workers` threads (the shared work's worker_count() above); every
+// level and every number of workers gives the same bits.
 void combine_signal(const Array2<float>& xr, const Array2<float>& xi, const ComplexVector& v,
                     Array1<float>& yr, Array1<float>& yi, detail::SimdLevel level);
+void combine_signal(const Array2<float>& xr, const Array2<float>& xi, const ComplexVector& v,
+                    Array1<float>& yr, Array1<float>& yi, detail::SimdLevel level, int workers);
 
 // The combined samples of one block of x (`channels` each), as
 // combine_signal gives them, into yr and yi (block.count each). May run on

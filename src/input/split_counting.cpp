@@ -9,6 +9,7 @@ namespace tarvel {
 
 void SecondHalfCounter::start(std::string_view name, platform::FileHandle main,
                               const SplitOptions& options, const std::stop_token& stop) {
+  if (pass_workers(options) < 2) return;
   const platform::FileHandle file = open_for_helper(name, main, options.min_size, version_);
   if (file == platform::kNoFile) return;
   const auto file_size = static_cast<std::uint64_t>(version_.size);

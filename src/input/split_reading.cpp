@@ -158,7 +158,7 @@ void SecondHalfReader::start(std::string_view name, platform::FileHandle main,
                              const SplitOptions& options, std::int64_t sample_count,
                              std::int64_t channel_count, SampleTable& table,
                              const std::optional<KnownSplit>& known, const std::stop_token& stop) {
-  if (sample_count < 2) return;
+  if (sample_count < 2 || pass_workers(options) < 2) return;
   FileVersion version;
   const platform::FileHandle file = open_for_helper(name, main, options.min_size, version);
   if (file == platform::kNoFile) return;

@@ -8,6 +8,7 @@
 #include "input/sample_rows.h"
 #include "input/split_counting.h"
 #include "input/split_reading.h"
+#include "runtime/helper_thread.h"
 
 namespace tarvel {
 namespace {
@@ -26,6 +27,10 @@ void check(const PassFailure& failure) {
 }
 
 }  // namespace
+
+int pass_workers(const SplitOptions& options) {
+  return options.workers > 0 ? options.workers : worker_count();
+}
 
 FirstPass count_lines(std::string_view input_name, const SplitOptions& split) {
   FirstPass result;

@@ -44,7 +44,13 @@ struct SplitOptions {
   // The chunk size of the first pass's reads: small in tests, so that small
   // files take several reads and the helper's place can lie ahead.
   std::size_t first_pass_chunk = kInputBufferSize;
+  // The threads the passes may use, the calling one included; 0 for
+  // worker_count()'s. With one, no helper is started.
+  int workers = 0;
 };
+
+// The threads `options` lets the passes use.
+int pass_workers(const SplitOptions& options);
 
 // Where a pass registers its file and what stops it.
 struct PassControl {

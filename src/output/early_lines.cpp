@@ -7,7 +7,8 @@
 namespace tarvel {
 
 void EarlyLines::start(const OutputColumns& columns, std::size_t capacity) {
-  if (capacity < kBlockCapacity) return;
+  // A helper thread is for a second processor only.
+  if (capacity < kBlockCapacity || worker_count() < 2) return;
   buffer_.reset(new (std::nothrow) char[capacity]);
   if (buffer_ == nullptr) return;
   const std::int64_t count = block_count(columns.size);

@@ -1,7 +1,9 @@
 #include "runtime/helper_thread.h"
 
+#include <algorithm>
 #include <exception>
 
+#include "platform/processors.h"
 #include "platform/signals.h"
 #include "runtime/fp_environment.h"
 
@@ -27,12 +29,21 @@ void HelperThread::join() {
   if (thread_.joinable()) thread_.join();
 }
 
-void run_in_two_parts(const std::function<void(int part)>& part) {
-  HelperThread helper;
-  const bool shared = helper.start([&part] { part(1); });
+int worker_count() {
+  return std::clamp(platform::available_processors(), 1, kMaxWorkers);
+}
+
+void run_in_parts(int parts, const std::function<void(int part)>& part) {
+  HelperThread helpers[kMaxWorkers];
+  bool started[kMaxWorkers] = {};
+  for (int p = 1; p < parts && p < kMaxWorkers; ++p) {
+    started[p] = helpers[p].start([&part, p] { part(p); });
+  }
   part(0);
-  if (!shared) part(1);
-  helper.join();
+  for (int p = 1; p < parts; ++p) {
+    if (p >= kMaxWorkers || !started[p]) part(p);
+  }
+  for (HelperThread& helper : helpers) helper.join();
 }
 
 }  // namespace tarvel

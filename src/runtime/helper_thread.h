@@ -27,9 +27,18 @@ class HelperThread {
   std::thread thread_;
 };
 
-// Runs part(0) on the calling thread and part(1) on a helper thread at the
-// same time, or both in turn on the calling thread when no helper can be
-// had; returns when both are done. The parts must not write the same data.
-void run_in_two_parts(const std::function<void(int part)>& part);
+// The most threads any shared work uses.
+inline constexpr int kMaxWorkers = 64;
+
+// The threads that shared work may use, the calling one included: the
+// processors this process may run on, at most kMaxWorkers, at least 1.
+// Asks the system on every call.
+int worker_count();
+
+// Runs part(0) .. part(parts - 1) at the same time: part(0) on the calling
+// thread, each other one on a helper thread of its own, or on the calling
+// thread after part(0) when no helper can be had; returns when all are done.
+// The parts must not write the same data.
+void run_in_parts(int parts, const std::function<void(int part)>& part);
 
 }  // namespace tarvel

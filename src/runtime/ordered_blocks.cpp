@@ -1,5 +1,6 @@
 #include "runtime/ordered_blocks.h"
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <new>
@@ -10,8 +11,8 @@
 namespace tarvel {
 namespace {
 
-// Enough buffers for the helper to run a few blocks ahead of the consumer.
-constexpr std::int64_t kRingSize = 6;
+// Enough buffers for each helper to run a few blocks ahead of the consumer.
+constexpr std::int64_t kSpareBuffers = 4;
 
 constexpr std::int64_t kNoBlock = -1;
 
@@ -40,9 +41,17 @@ void publish(std::atomic<std::int64_t>& value, std::int64_t number) {
 
 bool produce_in_order(std::int64_t block_count, std::size_t block_capacity, const BlockMaker& make,
                       const BlockConsumer& consume) {
-  Slot slots[kRingSize];
+  return produce_in_order(block_count, block_capacity, make, consume, worker_count());
+}
+
+bool produce_in_order(std::int64_t block_count, std::size_t block_capacity, const BlockMaker& make,
+                      const BlockConsumer& consume, int workers) {
+  workers = std::clamp(workers, 1, kMaxWorkers);
+  const std::int64_t ring_size = workers == 1 ? 1 : workers + kSpareBuffers;
+  std::unique_ptr<Slot[]> slots(new (std::nothrow) Slot[static_cast<std::size_t>(ring_size)]);
+  if (slots == nullptr) return false;
   std::int64_t ring = 0;
-  while (ring < kRingSize && ring < block_count) {
+  while (ring < ring_size && ring < block_count) {
     slots[ring].bytes.reset(new (std::nothrow) char[block_capacity]);
     if (slots[ring].bytes == nullptr) break;
     ++ring;
@@ -59,9 +68,11 @@ bool produce_in_order(std::int64_t block_count, std::size_t block_capacity, cons
     publish(slot.ready, block);
   };
 
-  HelperThread helper;
-  if (ring > 1) {
-    helper.start([&] {
+  // Fewer helpers than blocks ahead of the consumer, so none waits long.
+  HelperThread helpers[kMaxWorkers];
+  const std::int64_t helper_count = std::min<std::int64_t>(workers - 1, ring - 1);
+  for (std::int64_t h = 0; h < helper_count; ++h) {
+    helpers[h].start([&] {
       for (std::int64_t block = next_to_make.fetch_add(1); block < block_count;
            block = next_to_make.fetch_add(1)) {
         wait_until_at_least(consumed, block - ring + 1);
@@ -90,7 +101,7 @@ bool produce_in_order(std::int64_t block_count, std::size_t block_capacity, cons
     // Block `next` is claimed, and not by this thread: the helper is making it.
     platform::wait_while_equal(slot.ready, ready);
   }
-  helper.join();
+  for (HelperThread& helper : helpers) helper.join();
   return true;
 }
 

@@ -1,9 +1,10 @@
-// Blocks of bytes made on two threads and used in order on one: the calling
-// thread and a helper thread take the next block to make as they come free,
-// each into a buffer of a small ring, while the calling thread hands every
-// block to the consumer in order whenever the next one is ready. The calling
-// thread also consumes, so sharing the making as it goes keeps both threads
-// busy; the bytes are the same as making every block on one thread.
+// Blocks of bytes made on several threads and used in order on one: the
+// calling thread and the helper threads take the next block to make as they
+// come free, each into a buffer of a small ring, while the calling thread
+// hands every block to the consumer in order whenever the next one is ready.
+// The calling thread also consumes, so sharing the making as it goes keeps
+// every thread busy; the bytes are the same as making every block on one
+// thread.
 #pragma once
 
 #include <cstddef>
@@ -13,18 +14,22 @@
 namespace tarvel {
 
 // Makes block `block` (0-based) into `out`, at most the capacity given to
-// produce_in_order, and returns its size. Called from either thread, so it
-// may only read shared data.
+// produce_in_order, and returns its size. Called from any of the threads, so
+// it may only read shared data.
 using BlockMaker = std::function<std::size_t(std::int64_t block, char* out)>;
 
 // Takes the bytes of the next block, always on the calling thread.
 using BlockConsumer = std::function<void(const char* bytes, std::size_t size)>;
 
-// Makes blocks 0 to `block_count` - 1 and consumes them in order; makes them
-// all on the calling thread when no helper thread or memory for a second
-// buffer is to be had. False, having done nothing, when not even one buffer
-// can be had.
+// Makes blocks 0 to `block_count` - 1 on `workers` threads, the calling one
+// included (worker_count()'s when not given), and consumes them in order;
+// makes them all on the calling thread when there is one worker, or no
+// helper thread or memory for a second buffer is to be had. The ring holds a
+// few buffers more than the workers. False, having done nothing, when not
+// even one buffer can be had.
 bool produce_in_order(std::int64_t block_count, std::size_t block_capacity, const BlockMaker& make,
                       const BlockConsumer& consume);
+bool produce_in_order(std::int64_t block_count, std::size_t block_capacity, const BlockMaker& make,
+                      const BlockConsumer& consume, int workers);
 
 }  // namespace tarvel

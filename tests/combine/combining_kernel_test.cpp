@@ -86,18 +86,37 @@ TEST(CombiningKernel, RandomSamplesOfSeveralMagnitudes) {
   }
 }
 
-// Large signals are combined in two halves at once; every sample, the ones
-// at the seam included, is the reference's.
-TEST(CombiningKernel, LargeSignalsCombinedInHalves) {
+// Large signals are combined in parts at once, one per worker; every
+// sample, the ones at the seams included, is the reference's, for every
+// number of workers.
+TEST(CombiningKernel, LargeSignalsCombinedInParts) {
   std::mt19937_64 random(37);
   const ValueRange range = {"", 24, -2, 2};
   for (const auto& [channels, samples] :
-       {std::pair<std::int64_t, std::int64_t>{1, 70001}, {4, 20001}, {16, 4097}}) {
+       {std::pair<std::int64_t, std::int64_t>{1, 70001}, {4, 20001}, {16, 4097}, {2, 540007}}) {
     SampleRows rows;
     for (std::int64_t n = 0; n < samples; ++n) {
       rows.push_back(random_values(random, range, channels));
     }
-    expect_as_reference(rows, random_values(random, range, channels), "two halves");
+    const std::vector<Complex> weights = random_values(random, range, channels);
+    expect_as_reference(rows, weights, "parts");
+    const testing::Samples x = testing::make_samples(rows);
+    const ComplexVector v = testing::make_vector(weights);
+    Array1<float> expected_r;
+    Array1<float> expected_i;
+    ASSERT_EQ(expected_r.allocate(samples), kNoError);
+    ASSERT_EQ(expected_i.allocate(samples), kNoError);
+    reference::combine_signal(x.xr, x.xi, v, expected_r, expected_i);
+    for (const int workers : {1, 2, 3, 7, 16}) {
+      SCOPED_TRACE(std::to_string(workers) + " workers, S = " + std::to_string(samples));
+      Array1<float> yr;
+      Array1<float> yi;
+      ASSERT_EQ(yr.allocate(samples), kNoError);
+      ASSERT_EQ(yi.allocate(samples), kNoError);
+      combine_signal(x.xr, x.xi, v, yr, yi, detail::best_simd_level(), workers);
+      EXPECT_TRUE(same_floats(yr.data(), expected_r.data(), samples)) << "yr";
+      EXPECT_TRUE(same_floats(yi.data(), expected_i.data(), samples)) << "yi";
+    }
   }
 }
 

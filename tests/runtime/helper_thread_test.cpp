@@ -10,31 +10,39 @@
 namespace tarvel {
 namespace {
 
-// Part 0 on the calling thread, part 1 on another one, at the same time:
-// part 0 waits (ten seconds at most) for part 1 to have started.
-TEST(RunInTwoParts, RunsEachPartOnceAndBothAtOnce) {
-  const std::thread::id caller = std::this_thread::get_id();
-  std::atomic<int> runs[2] = {0, 0};
-  std::atomic<bool> second_started{false};
-  std::atomic<bool> second_on_caller{true};
-  bool saw_second_running = false;
-  run_in_two_parts([&](int part) {
-    runs[part]++;
-    if (part == 1) {
-      second_on_caller = std::this_thread::get_id() == caller;
-      second_started = true;
-      return;
-    }
-    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!second_started && std::chrono::steady_clock::now() < give_up) {
-      std::this_thread::sleep_for(std::chrono::microseconds(100));
-    }
-    saw_second_running = second_started;
-  });
-  EXPECT_EQ(runs[0].load(), 1);
-  EXPECT_EQ(runs[1].load(), 1);
-  EXPECT_TRUE(saw_second_running);
-  EXPECT_FALSE(second_on_caller.load());
+// Part 0 on the calling thread, every other part on a thread of its own, all
+// at the same time: part 0 waits (ten seconds at most) for the others to
+// have started.
+TEST(RunInParts, RunsEachPartOnceAndAllAtOnce) {
+  for (const int parts : {1, 2, 3, 7, 16}) {
+    SCOPED_TRACE(parts);
+    const std::thread::id caller = std::this_thread::get_id();
+    std::atomic<int> runs[16] = {};
+    std::atomic<int> others_started{0};
+    std::atomic<int> others_on_caller{0};
+    bool saw_others_running = false;
+    run_in_parts(parts, [&](int part) {
+      runs[part]++;
+      if (part != 0) {
+        if (std::this_thread::get_id() == caller) others_on_caller++;
+        others_started++;
+        return;
+      }
+      const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+      while (others_started < parts - 1 && std::chrono::steady_clock::now() < give_up) {
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+      }
+      saw_others_running = others_started == parts - 1;
+    });
+    for (int part = 0; part < 16; ++part) EXPECT_EQ(runs[part].load(), part < parts ? 1 : 0);
+    EXPECT_TRUE(saw_others_running);
+    EXPECT_EQ(others_on_caller.load(), 0);
+  }
+}
+
+TEST(WorkerCount, IsTheProcessorsThisProcessMayUseUpTo64) {
+  EXPECT_GE(worker_count(), 1);
+  EXPECT_LE(worker_count(), kMaxWorkers);
 }
 
 #ifndef _WIN32

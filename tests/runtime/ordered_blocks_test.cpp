@@ -26,41 +26,44 @@ std::string block_text(std::int64_t block, std::size_t capacity) {
 
 TEST(ProduceInOrder, ConsumesEveryBlockOnceInOrderOnTheCallingThread) {
   constexpr std::size_t kCapacity = 5000;
-  for (const std::int64_t block_count : {0, 1, 2, 3, 4, 5, 1000}) {
-    std::vector<std::atomic<int>> made(static_cast<std::size_t>(block_count));
-    std::mutex lock;
-    std::set<std::thread::id> makers;
-    std::string consumed;
-    std::string expected;
-    bool consumed_elsewhere = false;
-    const std::thread::id caller = std::this_thread::get_id();
-    for (std::int64_t b = 0; b < block_count; ++b) expected += block_text(b, kCapacity);
+  for (const int workers : {1, 2, 3, 7, 16})
+    for (const std::int64_t block_count : {0, 1, 2, 3, 4, 5, 1000}) {
+      SCOPED_TRACE(std::to_string(workers) + " workers");
+      std::vector<std::atomic<int>> made(static_cast<std::size_t>(block_count));
+      std::mutex lock;
+      std::set<std::thread::id> makers;
+      std::string consumed;
+      std::string expected;
+      bool consumed_elsewhere = false;
+      const std::thread::id caller = std::this_thread::get_id();
+      for (std::int64_t b = 0; b < block_count; ++b) expected += block_text(b, kCapacity);
 
-    const bool done = produce_in_order(
-        block_count, kCapacity,
-        [&](std::int64_t block, char* out) {
-          made[static_cast<std::size_t>(block)]++;
-          {
-            std::lock_guard<std::mutex> guard(lock);
-            makers.insert(std::this_thread::get_id());
-          }
-          const std::string text = block_text(block, kCapacity);
-          std::memcpy(out, text.data(), text.size());
-          return text.size();
-        },
-        [&](const char* bytes, std::size_t size) {
-          if (std::this_thread::get_id() != caller) consumed_elsewhere = true;
-          consumed.append(bytes, size);
-        });
+      const bool done = produce_in_order(
+          block_count, kCapacity,
+          [&](std::int64_t block, char* out) {
+            made[static_cast<std::size_t>(block)]++;
+            {
+              std::lock_guard<std::mutex> guard(lock);
+              makers.insert(std::this_thread::get_id());
+            }
+            const std::string text = block_text(block, kCapacity);
+            std::memcpy(out, text.data(), text.size());
+            return text.size();
+          },
+          [&](const char* bytes, std::size_t size) {
+            if (std::this_thread::get_id() != caller) consumed_elsewhere = true;
+            consumed.append(bytes, size);
+          },
+          workers);
 
-    ASSERT_TRUE(done);
-    EXPECT_EQ(consumed, expected) << block_count << " blocks";
-    EXPECT_FALSE(consumed_elsewhere);
-    for (std::int64_t b = 0; b < block_count; ++b) {
-      EXPECT_EQ(made[static_cast<std::size_t>(b)].load(), 1) << "block " << b;
+      ASSERT_TRUE(done);
+      EXPECT_EQ(consumed, expected) << block_count << " blocks";
+      EXPECT_FALSE(consumed_elsewhere);
+      for (std::int64_t b = 0; b < block_count; ++b) {
+        EXPECT_EQ(made[static_cast<std::size_t>(b)].load(), 1) << "block " << b;
+      }
+      EXPECT_LE(makers.size(), static_cast<std::size_t>(workers));
     }
-    EXPECT_LE(makers.size(), 2u);
-  }
 }
 
 // The calling thread, held up making a block, leaves the next ones to the
