@@ -1,0 +1,500 @@
+// The Python module `tarvel`: the library's calls on numpy arrays and text
+// files, with the GIL released and Ctrl-C heard while they compute.
+#include <pybind11/complex.h>
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <charconv>
+#include <cmath>
+#include <complex>
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "arrays.h"
+#include "errors.h"
+#include "tarvel/tarvel.h"
+#include "worker_call.h"
+
+namespace py = pybind11;
+using tarvel::python::Doing;
+
+namespace {
+
+using Complex = std::complex<float>;
+
+// What tarvel.run returns: the estimate, the tool's standard output and the
+// name of the file it wrote.
+struct Run {
+  tarvel::Estimate estimate;
+  std::string standard_output;
+  std::string output_path;
+};
+
+// The shortest text that reads back as the same float.
+std::string shortest(float value) {
+  char text[32];
+  const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+  return {text, end};
+}
+
+std::string estimate_repr(const tarvel::Estimate& e) {
+  const float im = e.combined_signal.imag();
+  return "Estimate(channels=" + std::to_string(e.signals.size()) +
+         ", reference=" + std::to_string(e.reference) + ", combined_signal=(" +
+         shortest(e.combined_signal.real()) + (std::signbit(im) ? "-" : "+") +
+         shortest(std::fabs(im)) + "j), combined_snr_db=" + shortest(e.combined_snr_db) + ")";
+}
+
+// A read-only array over a vector of the estimate held by `owner`, which the
+// array keeps alive.
+template <typename T>
+py::array_t<T> read_only(const std::vector<T>& values, std::vector<py::ssize_t> shape,
+                         py::handle owner) {
+  py::array_t<T> a(std::move(shape), values.data(), owner);
+  a.attr("setflags")(py::arg("write") = false);
+  return a;
+}
+
+const tarvel::Estimate& estimate_of(py::handle self) {
+  return self.cast<const tarvel::Estimate&>();
+}
+
+py::ssize_t channels_of(py::handle self) {
+  return static_cast<py::ssize_t>(estimate_of(self).signals.size());
+}
+
+// The file name as given (str, bytes or os.PathLike) and its bytes, which
+// are what the library opens and what the tool prints.
+struct FileName {
+  py::object given;
+  std::string bytes;
+};
+FileName file_name(py::handle path) {
+  py::module_ os = py::module_::import("os");
+  py::object given = os.attr("fspath")(path);
+  return {given, os.attr("fsencode")(given).cast<std::string>()};
+}
+
+py::str decoded_output(const std::string& bytes) {
+  return py::reinterpret_steal<py::str>(PyUnicode_DecodeUTF8(
+      bytes.data(), static_cast<py::ssize_t>(bytes.size()), "surrogateescape"));
+}
+
+py::str decoded_file_name(const std::string& bytes) {
+  return py::reinterpret_steal<py::str>(
+      PyUnicode_DecodeFSDefaultAndSize(bytes.data(), static_cast<py::ssize_t>(bytes.size())));
+}
+
+tarvel::Estimate estimate(py::handle x) {
+  const tarvel::python::Samples samples = tarvel::python::samples_of(x);
+  try {
+    return tarvel::python::call_interruptibly(
+        [&](std::stop_token stop) { return tarvel::estimate(samples.view, stop); });
+  } catch (const tarvel::Error& error) {
+    tarvel::python::raise_error(error, Doing::computing);
+  }
+}
+
+py::tuple combine(py::handle x, py::object out) {
+  const tarvel::python::Samples samples = tarvel::python::samples_of(x);
+  const std::int64_t count = samples.view.samples;
+  py::array y_array;
+  if (out.is_none()) {
+    y_array = py::array_t<Complex>(count);
+  } else if (py::isinstance<py::array>(out)) {
+    y_array = py::reinterpret_borrow<py::array>(out);
+  } else {
+    tarvel::python::raise_with_code(
+        PyExc_TypeError,
+        "out must be a numpy.ndarray (or None), not " +
+            py::str(py::type::handle_of(out).attr("__name__")).cast<std::string>(),
+        1);
+  }
+  const std::span<Complex> y = tarvel::python::out_buffer(y_array, count);
+  // The combined values are written while the samples are still read: an
+  // out that shares their memory gets them only at the end, as numpy does.
+  std::vector<Complex> apart;
+  if (tarvel::python::may_overlap(samples.view, y)) apart.resize(y.size());
+  const std::span<Complex> target = apart.empty() ? y : std::span<Complex>(apart);
+  try {
+    tarvel::Estimate e = tarvel::python::call_interruptibly(
+        [&](std::stop_token stop) { return tarvel::combine(samples.view, target, stop); });
+    std::copy(apart.begin(), apart.end(), y.begin());
+    return py::make_tuple(py::cast(std::move(e)), y_array);
+  } catch (const tarvel::Error& error) {
+    tarvel::python::raise_error(error, Doing::computing);
+  }
+}
+
+py::tuple read_file(py::handle path) {
+  const FileName name = file_name(path);
+  try {
+    tarvel::TextSamples samples = tarvel::python::call_interruptibly([&](std::stop_token stop) {
+      return tarvel::read_text(std::filesystem::path(name.bytes), stop);
+    });
+    const py::ssize_t count = samples.sample_count, channels = samples.channel_count;
+    return py::make_tuple(
+        tarvel::python::take_vector(std::move(samples.times), {count}),
+        tarvel::python::take_vector(std::move(samples.samples), {count, channels}));
+  } catch (const tarvel::Error& error) {
+    tarvel::python::raise_error(error, Doing::reading, name.given);
+  }
+}
+
+void write_file(py::handle path, py::handle t, py::handle y) {
+  const FileName name = file_name(path);
+  const py::array_t<double> times = tarvel::python::times_of(t, "t");
+  const py::array_t<Complex> values = tarvel::python::values_of(y, "y");
+  const std::span<const double> times_span(times.data(), static_cast<std::size_t>(times.size()));
+  const std::span<const Complex> values_span(values.data(),
+                                             static_cast<std::size_t>(values.size()));
+  try {
+    tarvel::python::call_interruptibly([&](std::stop_token stop) {
+      tarvel::write_text(std::filesystem::path(name.bytes), times_span, values_span, stop);
+      return true;
+    });
+  } catch (const tarvel::Error& error) {
+    tarvel::python::raise_error(error, Doing::writing, name.given);
+  }
+}
+
+Run run(py::handle path) {
+  const FileName name = file_name(path);
+  Doing doing = Doing::reading;
+  std::string output;
+  try {
+    return tarvel::python::call_interruptibly([&](std::stop_token stop) {
+      // The tool's run: read, combine, print, write; its standard output is
+      // composed as the tool prints it, CR LF ended.
+      const tarvel::TextSamples samples = tarvel::read_text(name.bytes, stop);
+      doing = Doing::computing;
+      std::vector<Complex> combined(static_cast<std::size_t>(samples.sample_count));
+      tarvel::Estimate e = tarvel::combine(tarvel::view(samples), combined, stop);
+      output = tarvel::output_path(name.bytes).string();
+      std::string text = "reading " + name.bytes + " " + std::to_string(samples.channel_count) +
+                         " channels " + std::to_string(samples.sample_count) + " samples\r\n\r\n" +
+                         tarvel::report(e) + "\r\nwriting " + output + "\r\n";
+      doing = Doing::writing;
+      tarvel::write_text(output, samples.times, combined, stop);
+      return Run{std::move(e), std::move(text), output};
+    });
+  } catch (const tarvel::Error& error) {
+    tarvel::python::raise_error(
+        error, doing, doing == Doing::writing ? py::object(decoded_file_name(output)) : name.given);
+  }
+}
+
+}  // namespace
+
+PYBIND11_MODULE(tarvel, m) {
+  m.doc() = R"doc(Optimum combination of simultaneously recorded complex channels.
+
+Several antennas or receivers record the same coherent signal at the same
+time, each with its own noise. tarvel estimates each channel's signal (its
+mean), its SNR and the noise covariance between the channels, derives the
+optimum combining weights and combines the channels into the one with the
+best SNR, with exactly the bits the ``tarvel`` command gives for the same
+samples: every value is stored in single precision and every formula is
+evaluated in extended precision, rounded once.
+
+Functions
+---------
+estimate(x)         The estimate of samples x of shape (S, K).
+combine(x, out)     The estimate and the combined channel.
+read(path)          A text file's times and samples, as the command reads them.
+write(path, t, y)   The command's output file.
+run(path)           The command's whole run on a text file.
+
+Every call releases the GIL while it computes and stops within about a
+second on Ctrl-C, raising KeyboardInterrupt. Every exception the module
+raises has an attribute ``code``: the exit status the command ends with for
+the same failure (1 a bad call or file, 2 file not found, 3 write failed,
+4 out of memory, 9 interrupted, 17 file too short).
+)doc";
+
+  py::class_<tarvel::Estimate>(m, "Estimate", R"doc(The estimate of K channels.
+
+Every value is what the command's report prints, to the bit. The arrays are
+read-only views of the estimate's own memory.
+
+Attributes
+----------
+signals : numpy.ndarray of complex64, shape (K,)
+    Each channel's signal: the mean of its samples.
+snr_db : numpy.ndarray of float32, shape (K,)
+    Each channel's SNR in decibels.
+covariance : numpy.ndarray of complex64, shape (K, K)
+    The noise covariance between the channels.
+inverse : numpy.ndarray of complex64, shape (K, K)
+    Its inverse.
+weights : numpy.ndarray of complex64, shape (K,)
+    The optimum combining weights.
+normalized_weights : numpy.ndarray of complex64, shape (K,)
+    The weights divided by the reference channel's weight.
+reference : int
+    The 0-based index of the reference channel (its normalized weight is 1).
+combined_signal : complex
+    The combined channel's signal (exactly the single-precision value).
+combined_snr_db : float
+    The combined channel's SNR in decibels (exactly the single-precision value).
+)doc")
+      .def_property_readonly("signals",
+                             [](py::object self) {
+                               return read_only(estimate_of(self).signals, {channels_of(self)},
+                                                self);
+                             })
+      .def_property_readonly("snr_db",
+                             [](py::object self) {
+                               return read_only(estimate_of(self).snr_db, {channels_of(self)},
+                                                self);
+                             })
+      .def_property_readonly("covariance",
+                             [](py::object self) {
+                               const py::ssize_t k = channels_of(self);
+                               return read_only(estimate_of(self).covariance, {k, k}, self);
+                             })
+      .def_property_readonly("inverse",
+                             [](py::object self) {
+                               const py::ssize_t k = channels_of(self);
+                               return read_only(estimate_of(self).inverse, {k, k}, self);
+                             })
+      .def_property_readonly("weights",
+                             [](py::object self) {
+                               return read_only(estimate_of(self).weights, {channels_of(self)},
+                                                self);
+                             })
+      .def_property_readonly("normalized_weights",
+                             [](py::object self) {
+                               return read_only(estimate_of(self).normalized_weights,
+                                                {channels_of(self)}, self);
+                             })
+      .def_property_readonly("reference", [](const tarvel::Estimate& e) { return e.reference; })
+      .def_property_readonly(
+          "combined_signal",
+          [](const tarvel::Estimate& e) { return std::complex<double>(e.combined_signal); })
+      .def_property_readonly(
+          "combined_snr_db",
+          [](const tarvel::Estimate& e) { return static_cast<double>(e.combined_snr_db); })
+      .def(
+          "report",
+          [](const tarvel::Estimate& e) {
+            try {
+              return tarvel::report(e);
+            } catch (const tarvel::Error& error) {
+              tarvel::python::raise_error(error, Doing::computing);
+            }
+          },
+          R"doc(The command's report of this estimate.
+
+Returns
+-------
+str
+    The lines from "signals:" through the combined signal, each ending in
+    CR LF, byte for byte as the command prints them.
+)doc")
+      .def("__repr__", &estimate_repr);
+
+  py::class_<Run>(m, "Run", R"doc(What the command's run on a file gave.
+
+Attributes
+----------
+estimate : Estimate
+    The estimate of the file's samples.
+stdout : str
+    Exactly what the command prints on standard output for the file, CR LF
+    line ends included, decoded as UTF-8 with surrogate escapes (so
+    ``stdout.encode("utf-8", "surrogateescape")`` gives its bytes).
+output_path : str
+    The name of the output file written, as the command prints it.
+)doc")
+      .def_property_readonly("estimate", [](const Run& r) { return r.estimate; })
+      .def_property_readonly("stdout",
+                             [](const Run& r) { return decoded_output(r.standard_output); })
+      .def_property_readonly("output_path",
+                             [](const Run& r) { return decoded_file_name(r.output_path); })
+      .def("__repr__", [](const Run& r) {
+        return "Run(output_path=" + py::repr(decoded_file_name(r.output_path)).cast<std::string>() +
+               ", estimate=" + estimate_repr(r.estimate) + ")";
+      });
+
+  m.def("estimate", &estimate, py::arg("x"),
+        R"doc(Estimate the channels' signals, SNRs, noise and optimum weights.
+
+Parameters
+----------
+x : array_like, shape (S, K)
+    S samples of K channels (S, K >= 1), sample n of channel k at x[n, k].
+    A complex64 array in native byte order whose strides are whole elements
+    is read in place, in any order and with any strides, negative ones
+    included; a ``numpy.memmap`` of a raw capture is read from the file
+    without a copy in memory. Any other array of numbers (integers, reals,
+    complex128, byte-swapped or with strides that split elements) is first
+    converted to a complex64 copy, each part rounded to single precision as
+    the command stores what it reads; a real value has a zero imaginary part.
+
+Returns
+-------
+Estimate
+    The estimate, with the same bits as the command's report.
+
+Raises
+------
+TypeError
+    When x does not hold numbers (strings, objects, booleans).
+ValueError
+    When x is not of shape (S, K) with S, K >= 1.
+MemoryError
+    When S or K exceeds 2**31 - 1 or memory runs out (code 4).
+KeyboardInterrupt
+    On Ctrl-C (code 9).
+
+Notes
+-----
+The working memory is O(K**2) plus a fixed block of samples, whatever S.
+The GIL is released while the estimate is computed.
+
+Examples
+--------
+>>> import numpy as np, tarvel
+>>> x = np.array([[1, 2+1j], [2+1j, 1], [0, 3+2j], [1-1j, 2+1j]], np.complex64)
+>>> e = tarvel.estimate(x)
+>>> e.reference, round(e.combined_snr_db, 3)
+(1, 20.058)
+)doc");
+
+  m.def("combine", &combine, py::arg("x"), py::arg("out") = py::none(),
+        R"doc(Estimate and combine the channels into the one with the best SNR.
+
+Parameters
+----------
+x : array_like, shape (S, K)
+    The samples, taken as by `estimate` (read in place when complex64).
+out : numpy.ndarray of complex64, shape (S,), optional
+    Where to write the combined channel: a writable, aligned, contiguous
+    1-D complex64 array in native byte order, a ``numpy.memmap`` included.
+    Other arrays are refused (ValueError) rather than copied into, so that
+    a large output is never held twice. When it shares memory with x, the
+    combined values are made apart and copied in at the end. By default a
+    new array.
+
+Returns
+-------
+estimate : Estimate
+    As `estimate` returns it.
+y : numpy.ndarray of complex64, shape (S,)
+    The combined channel, sample by sample; `out` itself when given.
+
+Raises
+------
+TypeError
+    When x does not hold numbers, or out is not a numpy array.
+ValueError
+    When x is not of shape (S, K) with S, K >= 1, or out is not as above.
+MemoryError
+    When S or K exceeds 2**31 - 1 or memory runs out (code 4).
+KeyboardInterrupt
+    On Ctrl-C (code 9); out may then hold part of the result.
+
+Examples
+--------
+>>> import numpy as np, tarvel
+>>> x = np.array([[1, 2+1j], [2+1j, 1], [0, 3+2j], [1-1j, 2+1j]], np.complex64)
+>>> e, y = tarvel.combine(x)
+>>> y.dtype, y.shape
+(dtype('complex64'), (4,))
+)doc");
+
+  m.def("read", &read_file, py::arg("path"),
+        R"doc(Read a text file's times and samples as the command reads them.
+
+Each line holds a time, then the real and imaginary part of every channel;
+the first line gives K, the number of lines S.
+
+Parameters
+----------
+path : str, bytes or os.PathLike
+    The file.
+
+Returns
+-------
+t : numpy.ndarray of float64, shape (S,)
+    The times.
+x : numpy.ndarray of complex64, shape (S, K)
+    The samples, each part rounded to single precision.
+
+Raises
+------
+FileNotFoundError
+    When the file does not exist (code 2); IsADirectoryError for a folder.
+OSError
+    When the file is a device, pipe or socket (code 1).
+ValueError
+    When the file holds no samples (code 1) or ends before its last sample
+    (code 17, the command's "file too short").
+MemoryError
+    When the samples do not fit in memory or S or K exceeds 2**31 - 1 (code 4).
+KeyboardInterrupt
+    On Ctrl-C (code 9).
+)doc");
+
+  m.def("write", &write_file, py::arg("path"), py::arg("t"), py::arg("y"),
+        R"doc(Write the command's output file: one line "t y.real y.imag" per sample.
+
+Lines end in CR LF; the time has 16 significant digits, the parts 7.
+
+Parameters
+----------
+path : str, bytes or os.PathLike
+    The file, created or truncated.
+t : array_like of real numbers, shape (S,)
+    The times, as float64.
+y : array_like of numbers, shape (S,)
+    The values, as complex64 (each part rounded to single precision).
+
+Raises
+------
+TypeError
+    When t or y does not hold numbers (or t holds complex ones).
+ValueError
+    When t or y is not 1-D, or their lengths differ or are 0 (code 1).
+FileNotFoundError
+    When the file cannot be created (code 2); IsADirectoryError for a folder.
+OSError
+    When a byte could not be written (code 3); the bytes written stay.
+KeyboardInterrupt
+    On Ctrl-C (code 9); the lines made so far are written and the file closed.
+)doc");
+
+  m.def("run", &run, py::arg("path"), R"doc(Run the command on a text file, printing nothing.
+
+Reads the file, combines its channels and writes the output file
+(the name less a final ".txt", plus "_out.txt") as ``tarvel path`` does.
+
+Parameters
+----------
+path : str, bytes or os.PathLike
+    The file; it is named in the report as given.
+
+Returns
+-------
+Run
+    With ``estimate``, ``stdout`` (what the command prints, exactly) and
+    ``output_path``.
+
+Raises
+------
+Where the command ends with a nonzero status, the exception `read` or
+`write` raises for it, with that status as ``code``.
+
+Examples
+--------
+>>> import tarvel
+>>> r = tarvel.run("examples/two.txt")  # doctest: +SKIP
+>>> print(r.stdout, end="")  # doctest: +SKIP
+reading examples/two.txt 2 channels 4 samples
+...
+)doc");
+}
