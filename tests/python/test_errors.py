@@ -80,14 +80,14 @@ def test_error(call, error, code, words, tmp_path, monkeypatch):
 
 
 def test_ctrl_c_stops_a_long_call_soon(tmp_path):
-    # A call of some 30 s, on one row read 2 * 10**8 times; a Python thread
+    # A call of some 10 s, on one row read 5 * 10**7 times; a Python thread
     # sends SIGINT after 0.5 s, which it can only do if the call released
     # the GIL.
     script = textwrap.dedent("""
         import os, signal, threading, time
         import numpy as np, tarvel
         row = np.ones((1, 16), np.complex64)
-        x = np.lib.stride_tricks.as_strided(row, shape=(200_000_000, 16), strides=(0, 8))
+        x = np.lib.stride_tricks.as_strided(row, shape=(50_000_000, 16), strides=(0, 8))
         sent = []
         threading.Timer(0.5, lambda: (sent.append(time.monotonic()),
                                       os.kill(os.getpid(), signal.SIGINT))).start()
@@ -101,4 +101,5 @@ def test_ctrl_c_stops_a_long_call_soon(tmp_path):
                           timeout=120)
     code, seconds = done.stdout.split()
     assert code == "9", done.stdout + done.stderr
-    assert float(seconds) < 1.0, seconds
+    # About a second, with room for a busy machine.
+    assert float(seconds) < 1.5, seconds
