@@ -6,8 +6,8 @@
 #include "library/estimate_values.h"
 #include "library/failure.h"
 #include "library/sample_view_blocks.h"
+#include "library/stoppable_blocks.h"
 #include "runtime/fp_environment.h"
-#include "runtime/ordered_blocks.h"
 
 namespace tarvel {
 namespace library {
@@ -38,36 +38,26 @@ bool for_each_combined_block(const SampleViewBlocks& x, const ComplexVector& v,
   const std::int64_t block = x.block_samples();
   // A block's room: its sample parts, then its combined parts.
   const std::size_t sample_bytes = static_cast<std::size_t>(2 * k_count + 2) * sizeof(float);
-  bool stopped = false;
-  std::int64_t next = 0;
-  const bool done = produce_in_order(
-      (samples + block - 1) / block, static_cast<std::size_t>(block) * sample_bytes,
-      [&](std::int64_t b, char* out) -> std::size_t {
-        if (x.stop().stop_requested()) return 0;
-        const std::int64_t first = b * block;
-        const std::int64_t n = std::min(block, samples - first);
-        auto* xr = reinterpret_cast<float*>(out);
-        float* xi = xr + n * k_count;
-        float* yr = xi + n * k_count;
-        x.copy_block(first, n, xr, xi);
-        combine_block({xr, xi, n}, k_count, v, yr, yr + n);
-        if (y != nullptr) {
-          for (std::int64_t i = 0; i < n; ++i) y[first + i] = {yr[i], yr[n + i]};
-        }
-        return static_cast<std::size_t>(n) * sample_bytes;
-      },
-      [&](const char* bytes, std::size_t size) {
-        if (stopped || size == 0) {
-          stopped = true;
-          return;
-        }
-        const auto n = static_cast<std::int64_t>(size / sample_bytes);
-        const float* yr = reinterpret_cast<const float*>(bytes) + 2 * n * k_count;
-        use(next, yr, yr + n, n);
-        next += n;
-      });
-  if (!done) throw std::bad_alloc();
-  return !stopped;
+  return make_and_use_blocks((samples + block - 1) / block, block, sample_bytes, x.stop(),
+                             [&](std::int64_t b, char* out) {
+                               const std::int64_t first = b * block;
+                               const std::int64_t n = std::min(block, samples - first);
+                               auto* xr = reinterpret_cast<float*>(out);
+                               float* xi = xr + n * k_count;
+                               float* yr = xi + n * k_count;
+                               x.copy_block(first, n, xr, xi);
+                               combine_block({xr, xi, n}, k_count, v, yr, yr + n);
+                               if (y != nullptr) {
+                                 for (std::int64_t i = 0; i < n; ++i)
+                                   y[first + i] = {yr[i], yr[n + i]};
+                               }
+                               return n;
+                             },
+                             [&](std::int64_t first, const char* bytes, std::int64_t n) {
+                               const float* yr =
+                                   reinterpret_cast<const float*>(bytes) + 2 * n * k_count;
+                               use(first, yr, yr + n, n);
+                             });
 }
 
 // Hands the combined samples stored in y to `use` in order, in blocks
@@ -77,33 +67,21 @@ bool for_each_stored_block(std::span<const std::complex<float>> y, const std::st
                            const CombinedBlockUse& use) {
   constexpr std::int64_t kBlock = 8192;
   const auto samples = static_cast<std::int64_t>(y.size());
-  bool stopped = false;
-  std::int64_t next = 0;
-  const bool done = produce_in_order((samples + kBlock - 1) / kBlock, 2 * kBlock * sizeof(float),
-                                     [&](std::int64_t b, char* out) -> std::size_t {
-                                       if (stop.stop_requested()) return 0;
-                                       const std::int64_t first = b * kBlock;
-                                       const std::int64_t n = std::min(kBlock, samples - first);
-                                       auto* yr = reinterpret_cast<float*>(out);
-                                       for (std::int64_t i = 0; i < n; ++i) {
-                                         yr[i] = y[static_cast<std::size_t>(first + i)].real();
-                                         yr[n + i] = y[static_cast<std::size_t>(first + i)].imag();
-                                       }
-                                       return 2 * static_cast<std::size_t>(n) * sizeof(float);
-                                     },
-                                     [&](const char* bytes, std::size_t size) {
-                                       if (stopped || size == 0) {
-                                         stopped = true;
-                                         return;
-                                       }
-                                       const auto n =
-                                           static_cast<std::int64_t>(size / (2 * sizeof(float)));
-                                       const auto* yr = reinterpret_cast<const float*>(bytes);
-                                       use(next, yr, yr + n, n);
-                                       next += n;
-                                     });
-  if (!done) throw std::bad_alloc();
-  return !stopped;
+  return make_and_use_blocks((samples + kBlock - 1) / kBlock, kBlock, 2 * sizeof(float), stop,
+                             [&](std::int64_t b, char* out) {
+                               const std::int64_t first = b * kBlock;
+                               const std::int64_t n = std::min(kBlock, samples - first);
+                               auto* yr = reinterpret_cast<float*>(out);
+                               for (std::int64_t i = 0; i < n; ++i) {
+                                 yr[i] = y[static_cast<std::size_t>(first + i)].real();
+                                 yr[n + i] = y[static_cast<std::size_t>(first + i)].imag();
+                               }
+                               return n;
+                             },
+                             [&](std::int64_t first, const char* bytes, std::int64_t n) {
+                               const auto* yr = reinterpret_cast<const float*>(bytes);
+                               use(first, yr, yr + n, n);
+                             });
 }
 
 // The combined signal's mean and SNR, in two passes: the first over x sums

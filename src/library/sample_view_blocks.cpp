@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "library/failure.h"
-#include "runtime/ordered_blocks.h"
+#include "library/stoppable_blocks.h"
 
 namespace tarvel::library {
 namespace {
@@ -94,29 +94,18 @@ bool SampleViewBlocks::for_each_block(std::int64_t first, std::int64_t count,
   const std::int64_t k_count = x_.channels;
   const std::int64_t block = block_samples();
   const std::size_t sample_bytes = 2 * static_cast<std::size_t>(k_count) * sizeof(float);
-  bool stopped = false;
-  const bool done =
-      produce_in_order((count + block - 1) / block, static_cast<std::size_t>(block) * sample_bytes,
-                       [&](std::int64_t b, char* out) -> std::size_t {
-                         // Once stopped, the blocks left are made empty.
-                         if (stop_.stop_requested()) return 0;
-                         const std::int64_t start = first + b * block;
-                         const std::int64_t n = std::min(block, first + count - start);
-                         auto* xr = reinterpret_cast<float*>(out);
-                         copy_block(start, n, xr, xr + n * k_count);
-                         return static_cast<std::size_t>(n) * sample_bytes;
-                       },
-                       [&](const char* bytes, std::size_t size) {
-                         if (stopped || size == 0) {
-                           stopped = true;
-                           return;
-                         }
-                         const auto n = static_cast<std::int64_t>(size / sample_bytes);
-                         const auto* xr = reinterpret_cast<const float*>(bytes);
-                         use({xr, xr + n * k_count, n});
-                       });
-  if (!done) throw std::bad_alloc();
-  return !stopped;
+  return make_and_use_blocks((count + block - 1) / block, block, sample_bytes, stop_,
+                             [&](std::int64_t b, char* out) {
+                               const std::int64_t start = first + b * block;
+                               const std::int64_t n = std::min(block, first + count - start);
+                               auto* xr = reinterpret_cast<float*>(out);
+                               copy_block(start, n, xr, xr + n * k_count);
+                               return n;
+                             },
+                             [&](std::int64_t, const char* bytes, std::int64_t n) {
+                               const auto* xr = reinterpret_cast<const float*>(bytes);
+                               use({xr, xr + n * k_count, n});
+                             });
 }
 
 }  // namespace tarvel::library
