@@ -1,9 +1,11 @@
 # Installation and packages. `cmake --install` puts two components in place:
 # `tool` (the command, its manual page and documents) and `dev` (the C++
 # library: include/tarvel/tarvel.h, one static libtarvel.a, the CMake package
-# and tarvel.pc). `cpack` in a Release build folder makes from them, in one
-# run, tarvel_VERSION_ARCH.deb and libtarvel-dev_VERSION_ARCH.deb on Linux,
-# and on Windows tarvel-VERSION-windows-x86_64.zip with both.
+# and tarvel.pc), and a third, `python` (the Python module and its stubs),
+# where the module is built. `cpack` in a Release build folder makes from
+# them, in one run, tarvel_VERSION_ARCH.deb, libtarvel-dev_VERSION_ARCH.deb
+# and python3-tarvel_VERSION_ARCH.deb on Linux, and on Windows
+# tarvel-VERSION-windows-x86_64.zip with the first two.
 
 # Debian keeps libraries in its multiarch folder (/usr/lib/x86_64-linux-gnu).
 # GNUInstallDirs takes it only for a build configured for the prefix /usr and
@@ -48,6 +50,10 @@ elseif(TARVEL_GZIP)
   # Every Debian package has its own copyright and changelog.
   install(FILES ${PROJECT_BINARY_DIR}/packaging/changelog.gz packaging/copyright
           DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/libtarvel-dev COMPONENT dev)
+  if(TARGET tarvel_python)
+    install(FILES ${PROJECT_BINARY_DIR}/packaging/changelog.gz packaging/copyright
+            DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/python3-tarvel COMPONENT python)
+  endif()
 else()
   install(TARGETS tarvel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
   install(FILES ${PROJECT_BINARY_DIR}/tarvel.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
@@ -152,6 +158,21 @@ find them.")
   # Its users compile the header and link the archive with the C++ library
   # of g++ 12, which built the archive.
   set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "libstdc++-12-dev")
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-tarvel)
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+  set(CPACK_DEBIAN_PYTHON_DESCRIPTION
+      "Python module combining radio channels into the one with the best SNR
+The tarvel command's computation for Python 3 on numpy arrays: each channel's
+signal, its SNR and the noise covariance between the channels, the optimum
+combining weights and the combined channel, with the same bits as the
+command. A complex64 array, a numpy.memmap of a raw capture included, is read
+in place in any layout; the command's text files and report are read,
+written and made as the command makes them. Calls release the GIL and stop
+on Ctrl-C.")
+  # The module is built for Debian's python3 3.11 and uses numpy's C API
+  # through pybind11, as dh_python3 and dh_numpy3 would state it.
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS
+      "python3 (>= 3.11), python3 (<< 3.12), python3-numpy (>= 1:1.22.0), python3-numpy-abi9")
   # The package's architecture is the target's, also in a cross build.
   if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(aarch64|arm64|ARM64)$")
     set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
@@ -164,6 +185,7 @@ find them.")
     set(CPACK_DEBIAN_TOOL_PACKAGE_DEPENDS "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 12)")
   else()
     set(CPACK_DEBIAN_TOOL_PACKAGE_SHLIBDEPS ON)
+    set(CPACK_DEBIAN_PYTHON_PACKAGE_SHLIBDEPS ON)
   endif()
 endif()
 include(CPack)
