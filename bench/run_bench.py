@@ -2,9 +2,10 @@
 """Times tarvel against the parse floor on generated files, in one run.
 
 For each file: one warm-up run of each program, then REPEAT alternating runs
-of tarvel and the floor. Prints the median wall time, MB/s of input, the ratio
-tarvel/floor, and tarvel's peak resident memory against its budget of
-S x (16 + 8K) bytes + 8 MiB.
+of tarvel, the floor and the floor on two threads. Prints the median wall
+time, MB/s of input, the ratios tarvel/floor and tarvel/two-thread floor, and
+tarvel's peak resident memory against its budget of S x (16 + 8K) bytes +
+8 MiB.
 
   run_bench.py BUILD_DIR [--repeat N] [--work DIR] [--linearity] [--smoke]
 """
@@ -48,18 +49,22 @@ def measure(build, work, samples, channels, repeat):
     size = os.path.getsize(path)
     tarvel = [os.path.join(build, "tarvel"), os.path.basename(path)]
     floor = [os.path.join(build, "bench", "parse_floor"), os.path.basename(path)]
+    floor2 = floor[:1] + ["--threads", "2"] + floor[1:]
     run_once(tarvel, work)
     run_once(floor, work)
-    tarvel_times, floor_times, peak = [], [], 0
+    run_once(floor2, work)
+    tarvel_times, floor_times, floor2_times, peak = [], [], [], 0
     for _ in range(repeat):
         elapsed, rss = run_once(tarvel, work)
         tarvel_times.append(elapsed)
         peak = max(peak, rss)
         floor_times.append(run_once(floor, work)[0])
+        floor2_times.append(run_once(floor2, work)[0])
     t, f = statistics.median(tarvel_times), statistics.median(floor_times)
+    f2 = statistics.median(floor2_times)
     budget = samples * (16 + 8 * channels) + 8 * 1024 * 1024
     return {"samples": samples, "channels": channels, "mb": size / 1e6, "tarvel": t, "floor": f,
-            "ratio": t / f, "peak": peak, "budget": budget}
+            "ratio": t / f, "floor2": f2, "ratio2": t / f2, "peak": peak, "budget": budget}
 
 
 def main():
@@ -78,13 +83,14 @@ def main():
     repeat = 1 if args.smoke else args.repeat
 
     print(f"{'S':>9} {'K':>3} {'MB':>8} {'tarvel s':>9} {'floor s':>8} {'MB/s':>7} "
-          f"{'ratio':>6} {'peak MiB':>9} {'budget MiB':>10}")
+          f"{'ratio':>6} {'floor2 s':>8} {'ratio2':>6} {'peak MiB':>9} {'budget MiB':>10}")
     rows = []
     for samples, channels in files:
         row = measure(build, work, samples, channels, repeat)
         rows.append(row)
         print(f"{samples:>9} {channels:>3} {row['mb']:>8.1f} {row['tarvel']:>9.3f} "
               f"{row['floor']:>8.3f} {row['mb'] / row['tarvel']:>7.0f} {row['ratio']:>6.2f} "
+              f"{row['floor2']:>8.3f} {row['ratio2']:>6.2f} "
               f"{row['peak'] / 2**20:>9.1f} {row['budget'] / 2**20:>10.1f}", flush=True)
     ok = all(r["ratio"] <= 1.5 and r["peak"] <= r["budget"] for r in rows)
     if args.linearity and not args.smoke:
