@@ -190,6 +190,10 @@ Run run(py::handle path) {
 }  // namespace
 
 PYBIND11_MODULE(tarvel, m) {
+  // Each docstring starts with its signature in numpy's terms; pybind11's
+  // own would name its C++ handle types.
+  py::options options;
+  options.disable_function_signatures();
   m.doc() = R"doc(Optimum combination of simultaneously recorded complex channels.
 
 Several antennas or receivers record the same coherent signal at the same
@@ -287,7 +291,9 @@ combined_snr_db : float
               tarvel::python::raise_error(error, Doing::computing);
             }
           },
-          R"doc(The command's report of this estimate.
+          R"doc(report(self) -> str
+
+The command's report of this estimate.
 
 Returns
 -------
@@ -321,7 +327,9 @@ output_path : str
       });
 
   m.def("estimate", &estimate, py::arg("x"),
-        R"doc(Estimate the channels' signals, SNRs, noise and optimum weights.
+        R"doc(estimate(x: ArrayLike) -> Estimate
+
+Estimate the channels' signals, SNRs, noise and optimum weights.
 
 Parameters
 ----------
@@ -365,8 +373,11 @@ Examples
 (1, 20.058)
 )doc");
 
-  m.def("combine", &combine, py::arg("x"), py::arg("out") = py::none(),
-        R"doc(Estimate and combine the channels into the one with the best SNR.
+  m.def(
+      "combine", &combine, py::arg("x"), py::arg("out") = py::none(),
+      R"doc(combine(x: ArrayLike, out: numpy.ndarray | None = None) -> tuple[Estimate, numpy.ndarray]
+
+Estimate and combine the channels into the one with the best SNR.
 
 Parameters
 ----------
@@ -408,7 +419,9 @@ Examples
 )doc");
 
   m.def("read", &read_file, py::arg("path"),
-        R"doc(Read a text file's times and samples as the command reads them.
+        R"doc(read(path: str | bytes | os.PathLike) -> tuple[numpy.ndarray, numpy.ndarray]
+
+Read a text file's times and samples as the command reads them.
 
 Each line holds a time, then the real and imaginary part of every channel;
 the first line gives K, the number of lines S.
@@ -441,7 +454,9 @@ KeyboardInterrupt
 )doc");
 
   m.def("write", &write_file, py::arg("path"), py::arg("t"), py::arg("y"),
-        R"doc(Write the command's output file: one line "t y.real y.imag" per sample.
+        R"doc(write(path: str | bytes | os.PathLike, t: ArrayLike, y: ArrayLike) -> None
+
+Write the command's output file: one line "t y.real y.imag" per sample.
 
 Lines end in CR LF; the time has 16 significant digits, the parts 7.
 
@@ -468,7 +483,9 @@ KeyboardInterrupt
     On Ctrl-C (code 9); the lines made so far are written and the file closed.
 )doc");
 
-  m.def("run", &run, py::arg("path"), R"doc(Run the command on a text file, printing nothing.
+  m.def("run", &run, py::arg("path"), R"doc(run(path: str | bytes | os.PathLike) -> Run
+
+Run the command on a text file, printing nothing.
 
 Reads the file, combines its channels and writes the output file
 (the name less a final ".txt", plus "_out.txt") as ``tarvel path`` does.
