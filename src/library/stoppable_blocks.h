@@ -19,7 +19,8 @@ using SampleBlockUser =
 // Makes blocks 0 .. block_count - 1 of `samples_per_block` samples of
 // `sample_bytes` bytes each (produce_in_order) and uses them in order. Once
 // `stop` is requested, the blocks left are neither made nor used, and it
-// returns false. Throws std::bad_alloc when no block's room can be had.
+// returns false, at once however many blocks were left. Throws std::bad_alloc when no block's room
+// can be had.
 bool make_and_use_blocks(std::int64_t block_count, std::int64_t samples_per_block,
                          std::size_t sample_bytes, const std::stop_token& stop,
                          const SampleBlockMaker& make, const SampleBlockUser& use);

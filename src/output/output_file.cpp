@@ -91,8 +91,7 @@ bool produce_output_lines(const OutputColumns& columns, EarlyLines* early, const
   const bool printed = produce_in_order(
       block_count(columns.size) - first_block, kBlockCapacity,
       [&](std::int64_t block, char* out) -> std::size_t {
-        // Once stopped, the blocks left are made empty.
-        if (stop.stop_requested()) return 0;
+        if (stop.stop_requested()) return kNoMoreBlocks;
         return format_block(columns, first_block + block, out);
       },
       consume);

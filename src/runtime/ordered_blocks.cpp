@@ -62,9 +62,12 @@ bool produce_in_order(std::int64_t block_count, std::size_t block_capacity, cons
   // been consumed.
   std::atomic<std::int64_t> next_to_make{0};
   std::atomic<std::int64_t> consumed{0};
+  // Set once a block has ended the work: no block is claimed after it.
+  std::atomic<bool> ended{false};
   auto make_into_slot = [&](std::int64_t block) {
     Slot& slot = slots[block % ring];
     slot.size = make(block, slot.bytes.get());
+    if (slot.size == kNoMoreBlocks) ended.store(true, std::memory_order_relaxed);
     publish(slot.ready, block);
   };
 
@@ -73,7 +76,8 @@ bool produce_in_order(std::int64_t block_count, std::size_t block_capacity, cons
   const std::int64_t helper_count = std::min<std::int64_t>(workers - 1, ring - 1);
   for (std::int64_t h = 0; h < helper_count; ++h) {
     helpers[h].start([&] {
-      for (std::int64_t block = next_to_make.fetch_add(1); block < block_count;
+      for (std::int64_t block = next_to_make.fetch_add(1);
+           block < block_count && !ended.load(std::memory_order_relaxed);
            block = next_to_make.fetch_add(1)) {
         wait_until_at_least(consumed, block - ring + 1);
         make_into_slot(block);
@@ -85,6 +89,7 @@ bool produce_in_order(std::int64_t block_count, std::size_t block_capacity, cons
     Slot& slot = slots[next % ring];
     const std::int64_t ready = slot.ready.load(std::memory_order_acquire);
     if (ready == next) {
+      if (slot.size == kNoMoreBlocks) break;
       consume(slot.bytes.get(), slot.size);
       publish(consumed, ++next);
       continue;
@@ -92,7 +97,7 @@ bool produce_in_order(std::int64_t block_count, std::size_t block_capacity, cons
     // Make the next unclaimed block if its slot is free; the helper, which
     // claims without looking, waits for its slot instead.
     std::int64_t block = next_to_make.load(std::memory_order_relaxed);
-    if (block < block_count && block < next + ring) {
+    if (block < block_count && block < next + ring && !ended.load(std::memory_order_relaxed)) {
       if (next_to_make.compare_exchange_weak(block, block + 1, std::memory_order_relaxed)) {
         make_into_slot(block);
       }
@@ -101,6 +106,9 @@ bool produce_in_order(std::int64_t block_count, std::size_t block_capacity, cons
     // Block `next` is claimed, and not by this thread: the helper is making it.
     platform::wait_while_equal(slot.ready, ready);
   }
+  // A helper that claimed a block past the end waits for its slot: free
+  // every slot.
+  publish(consumed, block_count);
   for (HelperThread& helper : helpers) helper.join();
   return true;
 }

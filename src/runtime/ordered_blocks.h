@@ -18,6 +18,10 @@ namespace tarvel {
 // it may only read shared data.
 using BlockMaker = std::function<std::size_t(std::int64_t block, char* out)>;
 
+// What a BlockMaker returns to end the work early: neither this block nor
+// any later one is consumed, and the threads stop making them.
+inline constexpr std::size_t kNoMoreBlocks = ~std::size_t{0};
+
 // Takes the bytes of the next block, always on the calling thread.
 using BlockConsumer = std::function<void(const char* bytes, std::size_t size)>;
 

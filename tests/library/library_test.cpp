@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cfenv>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -207,6 +208,23 @@ TEST(Library, AStopEndsEveryCallWithTheInterrupt) {
   EXPECT_EQ(error_code([&] { combine(view_x, y, stop.get_token()); }), 9);
   EXPECT_EQ(error_code([&] { read_text(folder.file("in.txt"), stop.get_token()); }), 9);
   EXPECT_EQ(error_code([&] { write_text(folder.file("out.txt"), t, y, stop.get_token()); }), 9);
+}
+
+// A stop requested during a long call ends it soon, however many samples
+// are left: here 2^31 - 1 samples of one repeated value.
+TEST(Library, AStopDuringACallEndsItSoon) {
+  const std::complex<float> value{1, 2};
+  const SampleView x{&value, (std::int64_t{1} << 31) - 1, 1, 0, 0};
+  std::stop_source stop;
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    stop.request_stop();
+  });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(error_code([&] { estimate(x, stop.get_token()); }), 9);
+  const auto taken = std::chrono::steady_clock::now() - start;
+  stopper.join();
+  EXPECT_LT(taken, std::chrono::seconds(3));
 }
 
 TEST(Library, TheCallersRoundingModeIsLeftAsItWas) {

@@ -66,6 +66,29 @@ TEST(ProduceInOrder, ConsumesEveryBlockOnceInOrderOnTheCallingThread) {
     }
 }
 
+// A block that ends the work early: every block before it is consumed, in
+// order, and none from it on, on any number of workers.
+TEST(ProduceInOrder, ABlockCanEndTheWorkEarly) {
+  constexpr std::size_t kCapacity = 100;
+  constexpr std::int64_t kEnd = 500;
+  std::string expected;
+  for (std::int64_t b = 0; b < kEnd; ++b) expected += block_text(b, kCapacity);
+  for (const int workers : {1, 2, 3, 7, 16}) {
+    std::string consumed;
+    const bool done = produce_in_order(
+        1'000'000'000, kCapacity,
+        [&](std::int64_t block, char* out) -> std::size_t {
+          if (block >= kEnd) return kNoMoreBlocks;
+          const std::string text = block_text(block, kCapacity);
+          std::memcpy(out, text.data(), text.size());
+          return text.size();
+        },
+        [&](const char* bytes, std::size_t size) { consumed.append(bytes, size); }, workers);
+    ASSERT_TRUE(done);
+    EXPECT_EQ(consumed, expected) << workers << " workers";
+  }
+}
+
 // The calling thread, held up making a block, leaves the next ones to the
 // helper and still consumes every block in order afterwards.
 TEST(ProduceInOrder, TheHelperMakesBlocksWhileTheCallingThreadIsBusy) {
