@@ -17,6 +17,7 @@
 #include <complex>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <span>
 #include <stdexcept>
 #include <stop_token>
@@ -88,6 +89,23 @@ Estimate estimate(const SampleView& x, std::stop_token stop = {});
 // estimate, and Error 1 when y's size is not S; y may then hold part of the
 // result after a stop.
 Estimate combine(const SampleView& x, std::span<std::complex<float>> y, std::stop_token stop = {});
+
+// Samples held in a form the library does not read in place (other number
+// types, other byte orders), handed over a block at a time: fills `out` with
+// samples [first, first + count) of every channel, row-major (count * K
+// values, each part already rounded to single precision). Called from several
+// threads at once for disjoint ranges, each range once or more; must not
+// throw.
+using SampleReader =
+    std::function<void(std::int64_t first, std::int64_t count, std::complex<float>* out)>;
+
+// estimate and combine on S = `samples` samples of K = `channels` channels
+// taken from `read` block by block, with the same results as on a view of
+// the same values; the working memory stays O(K^2) plus a few blocks.
+Estimate estimate(std::int64_t samples, std::int64_t channels, const SampleReader& read,
+                  std::stop_token stop = {});
+Estimate combine(std::int64_t samples, std::int64_t channels, const SampleReader& read,
+                 std::span<std::complex<float>> y, std::stop_token stop = {});
 
 // The command's report lines from "signals:" through the combined signal's
 // value line, byte for byte: each line ends with CR LF, no empty line before

@@ -36,17 +36,16 @@ bool for_each_combined_block(const SampleViewBlocks& x, const ComplexVector& v,
   const std::int64_t samples = x.samples();
   const std::int64_t k_count = x.channels();
   const std::int64_t block = x.block_samples();
-  // A block's room: its sample parts, then its combined parts.
-  const std::size_t sample_bytes = static_cast<std::size_t>(2 * k_count + 2) * sizeof(float);
+  // A block's room: its combined parts, then its samples'.
+  const std::size_t sample_bytes = 2 * sizeof(float) + x.room_per_sample();
   return make_and_use_blocks((samples + block - 1) / block, block, sample_bytes, x.stop(),
                              [&](std::int64_t b, char* out) {
                                const std::int64_t first = b * block;
                                const std::int64_t n = std::min(block, samples - first);
-                               auto* xr = reinterpret_cast<float*>(out);
-                               float* xi = xr + n * k_count;
-                               float* yr = xi + n * k_count;
-                               x.copy_block(first, n, xr, xi);
-                               combine_block({xr, xi, n}, k_count, v, yr, yr + n);
+                               auto* yr = reinterpret_cast<float*>(out);
+                               combine_block(
+                                   x.fill_block(first, n, reinterpret_cast<char*>(yr + 2 * n)),
+                                   k_count, v, yr, yr + n);
                                if (y != nullptr) {
                                  for (std::int64_t i = 0; i < n; ++i)
                                    y[first + i] = {yr[i], yr[n + i]};
@@ -54,8 +53,7 @@ bool for_each_combined_block(const SampleViewBlocks& x, const ComplexVector& v,
                                return n;
                              },
                              [&](std::int64_t first, const char* bytes, std::int64_t n) {
-                               const float* yr =
-                                   reinterpret_cast<const float*>(bytes) + 2 * n * k_count;
+                               const auto* yr = reinterpret_cast<const float*>(bytes);
                                use(first, yr, yr + n, n);
                              });
 }
@@ -156,34 +154,64 @@ SampleView view(const TextSamples& samples) noexcept {
           samples.channel_count, 1};
 }
 
+namespace library {
+namespace {
+
+Estimate estimate_blocks(const SampleViewBlocks& blocks, const std::stop_token& stop) {
+  FloatingPointScope environment;
+  EstimateArrays arrays;
+  Estimate out{};
+  estimate_weights(blocks, stop, arrays, out);
+  // The combined signal is made twice, block by block, rather than kept.
+  set_combined(combined_statistics(blocks, arrays.normalised, {}), out);
+  return out;
+}
+
+Estimate combine_blocks(const SampleViewBlocks& blocks, std::span<std::complex<float>> y,
+                        const std::stop_token& stop) {
+  if (static_cast<std::int64_t>(y.size()) != blocks.samples()) {
+    fail(1, "the combined signal's room holds " + std::to_string(y.size()) +
+                " values, not one per sample (" + std::to_string(blocks.samples()) + ")");
+  }
+  FloatingPointScope environment;
+  EstimateArrays arrays;
+  Estimate out{};
+  estimate_weights(blocks, stop, arrays, out);
+  set_combined(combined_statistics(blocks, arrays.normalised, y), out);
+  return out;
+}
+
+}  // namespace
+}  // namespace library
+
 Estimate estimate(const SampleView& x, std::stop_token stop) {
   return library::with_errors([&] {
     library::check_view(x);
-    FloatingPointScope environment;
-    const library::SampleViewBlocks blocks(x, stop);
-    EstimateArrays arrays;
-    Estimate out{};
-    library::estimate_weights(blocks, stop, arrays, out);
-    // The combined signal is made twice, block by block, rather than kept.
-    library::set_combined(library::combined_statistics(blocks, arrays.normalised, {}), out);
-    return out;
+    return library::estimate_blocks(library::SampleViewBlocks(x, stop), stop);
   });
 }
 
 Estimate combine(const SampleView& x, std::span<std::complex<float>> y, std::stop_token stop) {
   return library::with_errors([&] {
     library::check_view(x);
-    if (static_cast<std::int64_t>(y.size()) != x.samples) {
-      library::fail(1, "the combined signal's room holds " + std::to_string(y.size()) +
-                           " values, not one per sample (" + std::to_string(x.samples) + ")");
-    }
-    FloatingPointScope environment;
-    const library::SampleViewBlocks blocks(x, stop);
-    EstimateArrays arrays;
-    Estimate out{};
-    library::estimate_weights(blocks, stop, arrays, out);
-    library::set_combined(library::combined_statistics(blocks, arrays.normalised, y), out);
-    return out;
+    return library::combine_blocks(library::SampleViewBlocks(x, stop), y, stop);
+  });
+}
+
+Estimate estimate(std::int64_t samples, std::int64_t channels, const SampleReader& read,
+                  std::stop_token stop) {
+  return library::with_errors([&] {
+    library::check_counts(samples, channels);
+    return library::estimate_blocks(library::SampleViewBlocks(samples, channels, read, stop), stop);
+  });
+}
+
+Estimate combine(std::int64_t samples, std::int64_t channels, const SampleReader& read,
+                 std::span<std::complex<float>> y, std::stop_token stop) {
+  return library::with_errors([&] {
+    library::check_counts(samples, channels);
+    return library::combine_blocks(library::SampleViewBlocks(samples, channels, read, stop), y,
+                                   stop);
   });
 }
 

@@ -32,13 +32,17 @@ bool add_extent(std::int64_t stride, std::int64_t steps, std::int64_t& extent) {
 
 }  // namespace
 
+void check_counts(std::int64_t samples, std::int64_t channels) {
+  if (samples < 1 || channels < 1) {
+    fail(1, "the samples need at least one sample and one channel");
+  }
+  if (samples > kMaxCount || channels > kMaxCount) {
+    fail(4, "the samples have more samples or channels than 2147483647");
+  }
+}
+
 void check_view(const SampleView& x) {
-  if (x.samples < 1 || x.channels < 1) {
-    fail(1, "a sample view needs at least one sample and one channel");
-  }
-  if (x.samples > kMaxCount || x.channels > kMaxCount) {
-    fail(4, "a sample view has more samples or channels than 2147483647");
-  }
+  check_counts(x.samples, x.channels);
   if (x.data == nullptr) fail(1, "a sample view has no data");
   // The farthest element from data, in bytes, must be an offset a pointer
   // can take.
@@ -61,12 +65,12 @@ std::int64_t SampleViewBlocks::block_samples() const {
   return std::max<std::int64_t>(count, 1);
 }
 
-void SampleViewBlocks::copy_block(std::int64_t first, std::int64_t count, float* xr,
-                                  float* xi) const {
-  const std::int64_t k_count = x_.channels;
-  const std::int64_t ss = x_.sample_stride;
-  const std::int64_t cs = x_.channel_stride;
-  const std::complex<float>* base = x_.data + first * ss;
+namespace {
+
+// Samples from `base` (sample n of channel k at base[n·ss + k·cs]) into xr
+// and xi, each sample's channels adjacent.
+void split_parts(const std::complex<float>* base, std::int64_t ss, std::int64_t cs,
+                 std::int64_t count, std::int64_t k_count, float* xr, float* xi) {
   // The loop that walks the caller's memory in the smaller steps goes inside.
   if (std::llabs(cs) <= std::llabs(ss)) {
     for (std::int64_t n = 0; n < count; ++n) {
@@ -89,17 +93,40 @@ void SampleViewBlocks::copy_block(std::int64_t first, std::int64_t count, float*
   }
 }
 
+}  // namespace
+
+std::size_t SampleViewBlocks::room_per_sample() const {
+  const auto k_count = static_cast<std::size_t>(x_.channels);
+  // A reader's samples arrive interleaved beside the parts they are split
+  // into.
+  return 2 * k_count * sizeof(float) + (read_ != nullptr ? k_count * sizeof(x_.data[0]) : 0);
+}
+
+SampleBlock SampleViewBlocks::fill_block(std::int64_t first, std::int64_t count, char* room) const {
+  const std::int64_t k_count = x_.channels;
+  auto* xr = reinterpret_cast<float*>(room);
+  float* xi = xr + count * k_count;
+  if (read_ != nullptr) {
+    auto* read = reinterpret_cast<std::complex<float>*>(xi + count * k_count);
+    (*read_)(first, count, read);
+    split_parts(read, k_count, 1, count, k_count, xr, xi);
+  } else {
+    split_parts(x_.data + first * x_.sample_stride, x_.sample_stride, x_.channel_stride, count,
+                k_count, xr, xi);
+  }
+  return {xr, xi, count};
+}
+
 bool SampleViewBlocks::for_each_block(std::int64_t first, std::int64_t count,
                                       const SampleBlockUse& use) const {
   const std::int64_t k_count = x_.channels;
   const std::int64_t block = block_samples();
-  const std::size_t sample_bytes = 2 * static_cast<std::size_t>(k_count) * sizeof(float);
+  const std::size_t sample_bytes = room_per_sample();
   return make_and_use_blocks((count + block - 1) / block, block, sample_bytes, stop_,
                              [&](std::int64_t b, char* out) {
                                const std::int64_t start = first + b * block;
                                const std::int64_t n = std::min(block, first + count - start);
-                               auto* xr = reinterpret_cast<float*>(out);
-                               copy_block(start, n, xr, xr + n * k_count);
+                               fill_block(start, n, out);
                                return n;
                              },
                              [&](std::int64_t, const char* bytes, std::int64_t n) {

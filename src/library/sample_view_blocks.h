@@ -1,5 +1,5 @@
-// A caller's samples in any layout, handed to the statistics and the
-// combining a block at a time in the kernels' layout.
+// A caller's samples in any layout, or from a caller's reader, handed to the
+// statistics and the combining a block at a time in the kernels' layout.
 #pragma once
 
 #include <cstdint>
@@ -10,14 +10,21 @@
 
 namespace tarvel::library {
 
-// Throws the Error of a view that cannot be read: S or K below 1 or past the
-// 32-bit bounds, no data, or elements whose offsets overflow.
+// Throws the Error of counts S or K below 1 or past the 32-bit bounds.
+void check_counts(std::int64_t samples, std::int64_t channels);
+
+// Throws the Error of a view that cannot be read: check_counts', no data, or
+// elements whose offsets overflow.
 void check_view(const SampleView& x);
 
 class SampleViewBlocks final : public SampleBlocks {
  public:
   // `x` must have passed check_view.
   SampleViewBlocks(const SampleView& x, std::stop_token stop) : x_(x), stop_(std::move(stop)) {}
+  // The counts must have passed check_counts; `read` must outlive this.
+  SampleViewBlocks(std::int64_t samples, std::int64_t channels, const SampleReader& read,
+                   std::stop_token stop)
+      : x_{nullptr, samples, channels, channels, 1}, read_(&read), stop_(std::move(stop)) {}
 
   std::int64_t samples() const override { return x_.samples; }
   std::int64_t channels() const override { return x_.channels; }
@@ -31,14 +38,19 @@ class SampleViewBlocks final : public SampleBlocks {
   // covariance work small, at least one.
   std::int64_t block_samples() const;
 
-  // Samples [first, first + count) into xr and xi (count x K each), the
-  // kernels' layout. May run on any thread.
-  void copy_block(std::int64_t first, std::int64_t count, float* xr, float* xi) const;
+  // The room one sample of a block takes in fill_block, in bytes.
+  std::size_t room_per_sample() const;
+
+  // Samples [first, first + count) in the kernels' layout, copied into
+  // `room` (count x room_per_sample() bytes): the real parts first, then the
+  // imaginary ones (count x K each). May run on any thread.
+  SampleBlock fill_block(std::int64_t first, std::int64_t count, char* room) const;
 
   const std::stop_token& stop() const { return stop_; }
 
  private:
   SampleView x_;
+  const SampleReader* read_ = nullptr;
   std::stop_token stop_;
 };
 

@@ -114,6 +114,16 @@ TEST(Library, EveryLayoutGivesTheSameBits) {
     EXPECT_EQ(field_bits(combine(x, y)), field_bits(reference));
     EXPECT_EQ(std::memcmp(y.data(), first_y.data(), y.size() * sizeof y[0]), 0);
   }
+  // The same samples from a reader, block by block.
+  const SampleReader read = [&](std::int64_t first, std::int64_t count, std::complex<float>* out) {
+    std::memcpy(out, rows.data() + first * kChannels,
+                static_cast<std::size_t>(count * kChannels) * sizeof(out[0]));
+  };
+  EXPECT_EQ(field_bits(estimate(kSamples, kChannels, read)), field_bits(reference));
+  Samples y(kSamples);
+  EXPECT_EQ(field_bits(combine(kSamples, kChannels, read, y)), field_bits(reference));
+  EXPECT_EQ(std::memcmp(y.data(), first_y.data(), y.size() * sizeof y[0]), 0);
+  EXPECT_EQ(error_code([&] { estimate(0, kChannels, read); }), 1);
 }
 
 TEST(Library, TheExampleGivesTheToolsReportAndOutputFile) {
