@@ -1,6 +1,8 @@
 #include "arrays.h"
 
 #include <algorithm>
+#include <cstring>
+#include <optional>
 #include <string>
 
 #include "errors.h"
@@ -12,6 +14,32 @@ namespace {
 
 using Complex = std::complex<float>;
 constexpr py::ssize_t kElement = sizeof(Complex);
+
+// An IEEE half-precision value, exactly as a float.
+float half_value(std::uint16_t bits) {
+  const std::uint32_t sign = static_cast<std::uint32_t>(bits & 0x8000u) << 16;
+  const std::uint32_t exponent = (bits >> 10) & 0x1Fu;
+  std::uint32_t fraction = bits & 0x3FFu;
+  std::uint32_t out = 0;
+  if (exponent == 0x1F) {
+    out = sign | 0x7F800000u | (fraction << 13);
+  } else if (exponent != 0) {
+    out = sign | ((exponent + 112) << 23) | (fraction << 13);
+  } else if (fraction != 0) {
+    // A subnormal half is a normal float: shift its leading one into place.
+    int shift = 0;
+    while ((fraction & 0x400u) == 0) {
+      fraction <<= 1;
+      ++shift;
+    }
+    out = sign | (static_cast<std::uint32_t>(113 - shift) << 23) | ((fraction & 0x3FFu) << 13);
+  } else {
+    out = sign;
+  }
+  float value = 0;
+  std::memcpy(&value, &out, sizeof value);
+  return value;
+}
 
 std::string shape_text(const py::array& a) {
   return py::str(py::tuple(a.attr("shape"))).cast<std::string>();
@@ -43,6 +71,76 @@ py::array numeric_array(py::handle x, const char* name, const char* kinds) {
   return a;
 }
 
+// One part of an element at `bytes`, of numpy kind 'i', 'u' or 'f' and
+// `size` bytes, byte-swapped first when `swap`, rounded once to single.
+float part_value(const unsigned char* bytes, char kind, int size, bool swap) {
+  unsigned char b[8];
+  for (int i = 0; i < size; ++i) b[i] = swap ? bytes[size - 1 - i] : bytes[i];
+  const auto as = [&](auto value) {
+    std::memcpy(&value, b, sizeof value);
+    return value;
+  };
+  if (kind == 'f') {
+    if (size == 2) return half_value(as(std::uint16_t{}));
+    if (size == 4) return as(float{});
+    return static_cast<float>(as(double{}));
+  }
+  if (kind == 'i') {
+    switch (size) {
+      case 1:
+        return static_cast<float>(as(std::int8_t{}));
+      case 2:
+        return static_cast<float>(as(std::int16_t{}));
+      case 4:
+        return static_cast<float>(as(std::int32_t{}));
+      default:
+        return static_cast<float>(as(std::int64_t{}));
+    }
+  }
+  switch (size) {
+    case 1:
+      return static_cast<float>(as(std::uint8_t{}));
+    case 2:
+      return static_cast<float>(as(std::uint16_t{}));
+    case 4:
+      return static_cast<float>(as(std::uint32_t{}));
+    default:
+      return static_cast<float>(as(std::uint64_t{}));
+  }
+}
+
+// A reader of the rows of `a`, whatever its numeric dtype, byte order and
+// strides; none for a dtype with no portable layout (long double).
+std::optional<tarvel::SampleReader> reader_of(const py::array& a) {
+  const char kind = a.dtype().kind();
+  const int itemsize = static_cast<int>(a.itemsize());
+  const int part_size = kind == 'c' ? itemsize / 2 : itemsize;
+  const bool floating = kind == 'f' || kind == 'c';
+  if (floating
+          ? (part_size != 2 && part_size != 4 && part_size != 8) || (kind == 'c' && part_size == 2)
+          : (part_size != 1 && part_size != 2 && part_size != 4 && part_size != 8)) {
+    return std::nullopt;
+  }
+  const bool swap = !a.dtype().attr("isnative").cast<bool>();
+  const char part_kind = kind == 'c' ? 'f' : kind;
+  const auto* base = static_cast<const unsigned char*>(a.data());
+  const std::int64_t row_step = a.strides(0);
+  const std::int64_t column_step = a.strides(1);
+  const std::int64_t channels = a.shape(1);
+  return [=](std::int64_t first, std::int64_t count, Complex* out) {
+    for (std::int64_t n = 0; n < count; ++n) {
+      const unsigned char* row = base + (first + n) * row_step;
+      for (std::int64_t k = 0; k < channels; ++k) {
+        const unsigned char* element = row + k * column_step;
+        const float re = part_value(element, part_kind, part_size, swap);
+        const float im =
+            kind == 'c' ? part_value(element + part_size, part_kind, part_size, swap) : 0.0f;
+        out[n * channels + k] = {re, im};
+      }
+    }
+  };
+}
+
 // A stride in whole elements; a dimension of one element has no step.
 bool element_stride(const py::array& a, int dim, std::int64_t& stride) {
   if (a.shape(dim) == 1) {
@@ -69,15 +167,34 @@ Samples samples_of(py::handle x) {
   std::int64_t sample_stride = 0, channel_stride = 0;
   if (!is_native_complex64(a) || !element_stride(a, 0, sample_stride) ||
       !element_stride(a, 1, channel_stride)) {
-    // Each part rounded to single once, as the tool stores what it reads;
-    // a real value has a zero imaginary part.
+    // Each part rounded to single once, as the tool stores what it reads; a
+    // real value has a zero imaginary part.
+    if (std::optional<tarvel::SampleReader> read = reader_of(a)) {
+      return {a, {nullptr, a.shape(0), a.shape(1), 0, 0}, std::move(*read)};
+    }
     a = a.attr("astype")(py::dtype::of<Complex>(), py::arg("order") = "C");
     sample_stride = a.shape(1);
     channel_stride = 1;
   }
   return {a,
           {static_cast<const Complex*>(a.data()), a.shape(0), a.shape(1), sample_stride,
-           channel_stride}};
+           channel_stride},
+          {}};
+}
+
+tarvel::Estimate estimate_samples(const Samples& samples, std::stop_token stop) {
+  if (samples.read) {
+    return tarvel::estimate(samples.view.samples, samples.view.channels, samples.read, stop);
+  }
+  return tarvel::estimate(samples.view, stop);
+}
+
+tarvel::Estimate combine_samples(const Samples& samples, std::span<Complex> y,
+                                 std::stop_token stop) {
+  if (samples.read) {
+    return tarvel::combine(samples.view.samples, samples.view.channels, samples.read, y, stop);
+  }
+  return tarvel::combine(samples.view, y, stop);
 }
 
 std::span<Complex> out_buffer(py::array out, std::int64_t samples) {
@@ -97,7 +214,14 @@ std::span<Complex> out_buffer(py::array out, std::int64_t samples) {
   return {static_cast<Complex*>(out.mutable_data()), static_cast<std::size_t>(samples)};
 }
 
-bool may_overlap(const tarvel::SampleView& view, std::span<const Complex> y) {
+bool may_overlap(const Samples& samples, std::span<const Complex> y) {
+  const auto y_begin = reinterpret_cast<std::uintptr_t>(y.data());
+  const auto y_end = reinterpret_cast<std::uintptr_t>(y.data() + y.size());
+  if (samples.read) {
+    const py::tuple bounds = py::module_::import("numpy").attr("byte_bounds")(samples.holder);
+    return bounds[0].cast<std::uintptr_t>() < y_end && y_begin < bounds[1].cast<std::uintptr_t>();
+  }
+  const tarvel::SampleView& view = samples.view;
   // The elements the view reaches lie between its lowest and highest offset.
   const std::int64_t last_sample = (view.samples - 1) * view.sample_stride;
   const std::int64_t last_channel = (view.channels - 1) * view.channel_stride;
@@ -107,8 +231,6 @@ bool may_overlap(const tarvel::SampleView& view, std::span<const Complex> y) {
       std::max<std::int64_t>(last_sample, 0) + std::max<std::int64_t>(last_channel, 0);
   const auto begin = reinterpret_cast<std::uintptr_t>(view.data + low);
   const auto end = reinterpret_cast<std::uintptr_t>(view.data + high + 1);
-  const auto y_begin = reinterpret_cast<std::uintptr_t>(y.data());
-  const auto y_end = reinterpret_cast<std::uintptr_t>(y.data() + y.size());
   return begin < y_end && y_begin < end;
 }
 

@@ -8,24 +8,34 @@
 #include <complex>
 #include <cstdint>
 #include <span>
+#include <stop_token>
 #include <vector>
 
 #include "tarvel/tarvel.h"
 
 namespace tarvel::python {
 
-// The samples of an array-like x of shape (S, K) as a view. A native,
-// aligned complex64 array whose strides are whole elements is read in place
-// (`holder` is x itself); any other numeric array is converted to complex64
-// first, rounding each part to single as the tool stores samples (`holder`
-// is the copy, S x K x 8 bytes). Raises TypeError (code 1) for a dtype that
-// is not numeric and ValueError (code 1) for a shape other than (S, K) with
-// S, K >= 1.
+// The samples of an array-like x of shape (S, K). A native, aligned
+// complex64 array whose strides are whole elements is read in place through
+// `view`; any other array of integers, reals or complex numbers, in either
+// byte order and with any strides, through `read`, which converts a block of
+// rows at a time, rounding each part to single as the tool stores samples
+// (`view` then has S and K but no data). Long double arrays, which have no
+// portable layout, are converted whole first. `holder` keeps the array read.
+// Raises TypeError (code 1) for a dtype that is not numeric and ValueError
+// (code 1) for a shape other than (S, K) with S, K >= 1.
 struct Samples {
   pybind11::array holder;
   tarvel::SampleView view;
+  tarvel::SampleReader read;
 };
 Samples samples_of(pybind11::handle x);
+
+// The library's estimate and combine on `samples`, in place or through its
+// reader. Call without the GIL.
+tarvel::Estimate estimate_samples(const Samples& samples, std::stop_token stop);
+tarvel::Estimate combine_samples(const Samples& samples, std::span<std::complex<float>> y,
+                                 std::stop_token stop);
 
 // The caller's `out` for S combined values: a writable, aligned, contiguous
 // 1-D native complex64 array of length S, written in place. Raises TypeError
@@ -33,8 +43,8 @@ Samples samples_of(pybind11::handle x);
 // mismatch.
 std::span<std::complex<float>> out_buffer(pybind11::array out, std::int64_t samples);
 
-// Whether the bytes `view` reads and those of `y` may overlap.
-bool may_overlap(const tarvel::SampleView& view, std::span<const std::complex<float>> y);
+// Whether the bytes `samples` reads and those of `y` may overlap.
+bool may_overlap(const Samples& samples, std::span<const std::complex<float>> y);
 
 // A 1-D real array of numbers as contiguous float64, or a 1-D array of
 // numbers as contiguous complex64, copied only when it is not one already;

@@ -92,7 +92,7 @@ tarvel::Estimate estimate(py::handle x) {
   const tarvel::python::Samples samples = tarvel::python::samples_of(x);
   try {
     return tarvel::python::call_interruptibly(
-        [&](std::stop_token stop) { return tarvel::estimate(samples.view, stop); });
+        [&](std::stop_token stop) { return tarvel::python::estimate_samples(samples, stop); });
   } catch (const tarvel::Error& error) {
     tarvel::python::raise_error(error, Doing::computing);
   }
@@ -117,11 +117,12 @@ py::tuple combine(py::handle x, py::object out) {
   // The combined values are written while the samples are still read: an
   // out that shares their memory gets them only at the end, as numpy does.
   std::vector<Complex> apart;
-  if (tarvel::python::may_overlap(samples.view, y)) apart.resize(y.size());
+  if (tarvel::python::may_overlap(samples, y)) apart.resize(y.size());
   const std::span<Complex> target = apart.empty() ? y : std::span<Complex>(apart);
   try {
-    tarvel::Estimate e = tarvel::python::call_interruptibly(
-        [&](std::stop_token stop) { return tarvel::combine(samples.view, target, stop); });
+    tarvel::Estimate e = tarvel::python::call_interruptibly([&](std::stop_token stop) {
+      return tarvel::python::combine_samples(samples, target, stop);
+    });
     std::copy(apart.begin(), apart.end(), y.begin());
     return py::make_tuple(py::cast(std::move(e)), y_array);
   } catch (const tarvel::Error& error) {
@@ -339,9 +340,11 @@ x : array_like, shape (S, K)
     is read in place, in any order and with any strides, negative ones
     included; a ``numpy.memmap`` of a raw capture is read from the file
     without a copy in memory. Any other array of numbers (integers, reals,
-    complex128, byte-swapped or with strides that split elements) is first
-    converted to a complex64 copy, each part rounded to single precision as
-    the command stores what it reads; a real value has a zero imaginary part.
+    complex128, byte-swapped or with strides that split elements) is
+    converted a block of rows at a time, never whole, each part rounded to
+    single precision as the command stores what it reads; a real value has a
+    zero imaginary part. Only long double arrays, whose layout is the
+    machine's own, are converted whole first.
 
 Returns
 -------

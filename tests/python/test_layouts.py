@@ -1,5 +1,5 @@
 """Every layout of the same samples gives the same bits; complex64 arrays
-are read in place, other arrays converted."""
+are read in place, other arrays converted block by block, never whole."""
 
 import tracemalloc
 
@@ -51,9 +51,11 @@ LAYOUTS = [
     ("strided slice", lambda x, d: strided(x), True),
     ("negative strides", lambda x, d: reversed_in_memory(x), True),
     ("memmap", memmap, True),
-    ("complex128", lambda x, d: x.astype(np.complex128), False),
-    ("byte-swapped", lambda x, d: x.astype(">c8"), False),
-    ("split elements", lambda x, d: split_elements(x), False),
+    ("complex128", lambda x, d: x.astype(np.complex128), True),
+    ("byte-swapped", lambda x, d: x.astype(">c8"), True),
+    ("split elements", lambda x, d: split_elements(x), True),
+    # No portable layout: converted whole.
+    ("long double", lambda x, d: x.astype(np.clongdouble), False),
 ]
 
 
@@ -70,8 +72,8 @@ def test_same_bits(name, layout, in_place, samples, tmp_path):
     x = layout(samples, tmp_path)
     assert x.shape == samples.shape and np.array_equal(x, samples)
     assert bits(tarvel.estimate(x), tarvel.combine(x)[1]) == expected
-    # In place, estimate allocates no copy of the samples (numpy's arrays
-    # are traced); converted, it does.
+    # Read in place or block by block, estimate allocates no copy of the
+    # samples (numpy's arrays are traced); converted whole, it does.
     tracemalloc.start()
     tarvel.estimate(x)
     peak = tracemalloc.get_traced_memory()[1]
@@ -84,6 +86,20 @@ def test_real_samples_are_complex_with_zero_imaginary_part(samples):
     assert bits(*tarvel.combine(real)) == bits(*tarvel.combine(real.astype(np.complex64)))
     ints = np.arange(2 * K * 7, dtype=np.int16).reshape(14, K) % 5
     assert bits(*tarvel.combine(ints)) == bits(*tarvel.combine(ints.astype(np.complex64)))
+
+
+# Each dtype's values as the same values in complex64, each part rounded once.
+@pytest.mark.parametrize("dtype", ["f2", ">f4", "f8", ">f8", "i1", "<i4", ">i8", "u2", "u8",
+                                   ">c16", "float128"])
+def test_every_numeric_dtype_is_its_complex64_values(dtype):
+    rng = np.random.default_rng(23)
+    values = rng.normal(0, 1e3, (3001, 3)) + 2.0**-30
+    if np.dtype(dtype).kind in "iu":
+        values = np.abs(values) * 2.0**40 if np.dtype(dtype).itemsize == 8 else np.abs(values)
+    if np.dtype(dtype).kind == "c":
+        values = values + 1j * values[::-1]
+    x = values.astype(dtype)
+    assert bits(*tarvel.combine(x)) == bits(*tarvel.combine(x.astype(np.complex64)))
 
 
 def test_complex128_parts_are_rounded_to_single(samples):
