@@ -27,7 +27,7 @@ using CombinedBlockUse =
     std::function<void(std::int64_t first, const float* yr, const float* yi, std::int64_t count)>;
 
 // Combines x block by block, each block copied and combined on whichever of
-// two threads comes free, and hands the combined blocks to `use` in order on
+// the workers comes free, and hands the combined blocks to `use` in order on
 // the calling thread. With `y`, each block is also stored there, interleaved,
 // by the thread that made it. False when x's stop was requested before the
 // end.
@@ -59,7 +59,7 @@ bool for_each_combined_block(const SampleViewBlocks& x, const ComplexVector& v,
 }
 
 // Hands the combined samples stored in y to `use` in order, in blocks
-// split into real and imaginary parts on two threads. False when `stop` was
+// split into real and imaginary parts on every worker. False when `stop` was
 // requested before the end.
 bool for_each_stored_block(std::span<const std::complex<float>> y, const std::stop_token& stop,
                            const CombinedBlockUse& use) {

@@ -28,7 +28,7 @@ class SampleViewBlocks final : public SampleBlocks {
 
   std::int64_t samples() const override { return x_.samples; }
   std::int64_t channels() const override { return x_.channels; }
-  // Copies the blocks on two threads, while the calling thread uses each
+  // Copies the blocks on every worker, while the calling thread uses each
   // in turn (std::bad_alloc when no room for a block can be had), and stops
   // between blocks once `stop` is requested.
   bool for_each_block(std::int64_t first, std::int64_t count,
