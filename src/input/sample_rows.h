@@ -7,7 +7,7 @@
 
 #include "input/field_scanner.h"
 #include "input/input_file.h"
-#include "input/two_pass_reader.h"
+#include "input/sample_table.h"
 
 namespace tarvel::detail {
 

@@ -14,8 +14,8 @@
 #include <stop_token>
 #include <string_view>
 
+#include "input/split_options.h"
 #include "input/split_point.h"
-#include "input/two_pass_reader.h"
 #include "runtime/helper_thread.h"
 
 namespace tarvel {

@@ -14,8 +14,9 @@
 #include <stop_token>
 #include <string_view>
 
+#include "input/sample_table.h"
+#include "input/split_options.h"
 #include "input/split_point.h"
-#include "input/two_pass_reader.h"
 #include "runtime/helper_thread.h"
 
 namespace tarvel {

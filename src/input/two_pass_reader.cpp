@@ -8,7 +8,6 @@
 #include "input/sample_rows.h"
 #include "input/split_counting.h"
 #include "input/split_reading.h"
-#include "runtime/helper_thread.h"
 
 namespace tarvel {
 namespace {
@@ -27,10 +26,6 @@ void check(const PassFailure& failure) {
 }
 
 }  // namespace
-
-int pass_workers(const SplitOptions& options) {
-  return options.workers > 0 ? options.workers : worker_count();
-}
 
 FirstPass count_lines(std::string_view input_name, const SplitOptions& split) {
   FirstPass result;
@@ -105,15 +100,6 @@ std::int64_t count_fields(std::string_view first_line) {
       working.remove_prefix(position);
     }
   }
-}
-
-RuntimeErrorCode allocate_sample_table(SampleTable& table, std::int64_t sample_count,
-                                       std::int64_t channel_count) {
-  if (RuntimeErrorCode code = table.t.allocate(sample_count); code != kNoError) return code;
-  if (RuntimeErrorCode code = table.xr.allocate(sample_count, channel_count); code != kNoError) {
-    return code;
-  }
-  return table.xi.allocate(sample_count, channel_count);
 }
 
 std::int64_t read_samples(std::string_view input_name, std::int64_t sample_count,

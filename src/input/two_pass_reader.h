@@ -9,6 +9,8 @@
 #include <string_view>
 
 #include "input/input_file.h"
+#include "input/sample_table.h"
+#include "input/split_options.h"
 #include "input/split_point.h"
 #include "runtime/arrays.h"
 #include "runtime/runtime_error.h"
@@ -17,13 +19,6 @@ namespace tarvel {
 
 inline constexpr int kInputFileNumber = 1;
 
-// Time values t (1..S) and the sample parts xr, xi (1..S x 1..K).
-struct SampleTable {
-  Array1<double> t;
-  Array2<float> xr;
-  Array2<float> xi;
-};
-
 // What the first pass found: S, and the first line without its line end.
 struct FirstPass {
   std::int64_t line_count = 0;
@@ -31,26 +26,6 @@ struct FirstPass {
   // Where a helper thread took over the counting, for the second pass.
   std::optional<KnownSplit> split;
 };
-
-// When the passes share their work with a helper thread.
-struct SplitOptions {
-  // Files of at least this many bytes.
-  std::uint64_t min_size = std::uint64_t{1} << 20;
-  // Whether the main thread waits for the helper to find its place before
-  // reading: the helper is then sure to be used wherever it can be, which
-  // the tests of small files need. Without it, a main thread that passes the
-  // helper's place first reads on alone.
-  bool wait_for_place = false;
-  // The chunk size of the first pass's reads: small in tests, so that small
-  // files take several reads and the helper's place can lie ahead.
-  std::size_t first_pass_chunk = kInputBufferSize;
-  // The threads the passes may use, the calling one included; 0 for
-  // worker_count()'s. With one, no helper is started.
-  int workers = 0;
-};
-
-// The threads `options` lets the passes use.
-int pass_workers(const SplitOptions& options);
 
 // Where a pass registers its file and what stops it.
 struct PassControl {
@@ -81,11 +56,6 @@ PassFailure count_lines(std::string_view input_name, FirstPass& result, const Sp
 // The channel count K = (n - 1) / 2 from the number n of space-separated rounds
 // of the field count of `first_line`.
 std::int64_t count_fields(std::string_view first_line);
-
-// Allocates t, then xr, then xi, zero-filled. Returns 0, 1 (S or K below 1) or
-// 4 (no storage, or bounds past the 32-bit range) from the first failing one.
-RuntimeErrorCode allocate_sample_table(SampleTable& table, std::int64_t sample_count,
-                                       std::int64_t channel_count);
 
 // Opens the input file again (aborts at report line 41), reads samples until
 // S are read or the file ends before a sample begins, closes it (line 51), and
