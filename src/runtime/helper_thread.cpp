@@ -1,6 +1,7 @@
 #include "runtime/helper_thread.h"
 
 #include <algorithm>
+#include <atomic>
 #include <exception>
 
 #include "platform/processors.h"
@@ -29,8 +30,20 @@ void HelperThread::join() {
   if (thread_.joinable()) thread_.join();
 }
 
+namespace {
+
+// The count force_worker_count set, 0 for none.
+std::atomic<int> g_forced_workers{0};
+
+}  // namespace
+
 int worker_count() {
-  return std::clamp(platform::available_processors(), 1, kMaxWorkers);
+  const int forced = g_forced_workers.load(std::memory_order_relaxed);
+  return std::clamp(forced > 0 ? forced : platform::available_processors(), 1, kMaxWorkers);
+}
+
+void force_worker_count(int workers) {
+  g_forced_workers.store(workers < 0 ? 0 : workers, std::memory_order_relaxed);
 }
 
 void run_in_parts(int parts, const std::function<void(int part)>& part) {

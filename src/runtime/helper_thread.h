@@ -32,8 +32,13 @@ inline constexpr int kMaxWorkers = 64;
 
 // The threads that shared work may use, the calling one included: the
 // processors this process may run on, at most kMaxWorkers, at least 1.
-// Asks the system on every call.
+// Asks the system on every call, unless a count is forced.
 int worker_count();
+
+// For tests and benchmarks only, the one way to choose the workers other
+// than the machine's: every later worker_count() gives `workers` (clamped to
+// 1..kMaxWorkers); 0 gives the machine's count back. Process-wide.
+void force_worker_count(int workers);
 
 // Runs part(0) .. part(parts - 1) at the same time: part(0) on the calling
 // thread, each other one on a helper thread of its own, or on the calling

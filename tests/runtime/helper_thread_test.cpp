@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <utility>
 
 namespace tarvel {
 namespace {
@@ -40,9 +41,16 @@ TEST(RunInParts, RunsEachPartOnceAndAllAtOnce) {
   }
 }
 
-TEST(WorkerCount, IsTheProcessorsThisProcessMayUseUpTo64) {
-  EXPECT_GE(worker_count(), 1);
-  EXPECT_LE(worker_count(), kMaxWorkers);
+TEST(WorkerCount, IsTheProcessorsThisProcessMayUseUpTo64UnlessForced) {
+  const int machine = worker_count();
+  EXPECT_GE(machine, 1);
+  EXPECT_LE(machine, kMaxWorkers);
+  for (const auto& [forced, expected] : {std::pair{7, 7}, {1, 1}, {100, kMaxWorkers}}) {
+    force_worker_count(forced);
+    EXPECT_EQ(worker_count(), expected) << forced;
+  }
+  force_worker_count(0);
+  EXPECT_EQ(worker_count(), machine);
 }
 
 #ifndef _WIN32
