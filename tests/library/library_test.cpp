@@ -173,9 +173,12 @@ TEST(Library, EachFailureIsAnErrorWithTheToolsStatus) {
       {"samples past 32 bits", 4, [&] { estimate(view_of(kPastBounds, 2, 2)); }},
       {"channels past 32 bits", 4, [&] { estimate(view_of(4, kPastBounds, 2)); }},
       {"strides past the address range", 1, [&] { estimate(view_of(4, 2, kHuge)); }},
+      {"a stride past the address range in bytes only", 1,
+       [&] { estimate(view_of(4, 2, kHuge / 4 + 1)); }},
       {"the lowest stride", 1,
        [&] { estimate(view_of(4, 2, std::numeric_limits<std::int64_t>::min())); }},
       {"y too short", 1, [&] { combine(view_of(4, 2, 2), std::span(y).first(3)); }},
+      {"y too long", 1, [&] { combine(view_of(3, 2, 2), y); }},
       {"an estimate of mixed sizes", 1,
        [&] {
          report(Estimate{{1}, {}, {}, {}, {}, {}, 0, {}, 0});
