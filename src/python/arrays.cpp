@@ -4,6 +4,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <type_traits>
 
 #include "errors.h"
 
@@ -71,41 +72,54 @@ py::array numeric_array(py::handle x, const char* name, const char* kinds) {
   return a;
 }
 
-// One part of an element at `bytes`, of numpy kind 'i', 'u' or 'f' and
-// `size` bytes, byte-swapped first when `swap`, rounded once to single.
-float part_value(const unsigned char* bytes, char kind, int size, bool swap) {
-  unsigned char b[8];
-  for (int i = 0; i < size; ++i) b[i] = swap ? bytes[size - 1 - i] : bytes[i];
-  const auto as = [&](auto value) {
-    std::memcpy(&value, b, sizeof value);
-    return value;
-  };
+// A half-precision part, read as its 16 bits.
+struct Half {
+  std::uint16_t bits;
+};
+
+// One part stored as T at `bytes`, byte-swapped first when `Swap`, rounded
+// once to single.
+template <typename T, bool Swap>
+float part_value(const unsigned char* bytes) {
+  unsigned char b[sizeof(T)];
+  for (std::size_t i = 0; i < sizeof(T); ++i) b[i] = Swap ? bytes[sizeof(T) - 1 - i] : bytes[i];
+  T value;
+  std::memcpy(&value, b, sizeof value);
+  if constexpr (std::is_same_v<T, Half>) {
+    return half_value(value.bits);
+  } else {
+    return static_cast<float>(value);
+  }
+}
+
+using PartReader = float (*)(const unsigned char* bytes);
+
+template <typename T>
+PartReader part_reader(bool swap) {
+  return swap ? &part_value<T, true> : &part_value<T, false>;
+}
+
+// The reader of one part of numpy kind 'i', 'u' or 'f' and `size` bytes,
+// chosen once per array rather than per element; none for other sizes.
+PartReader part_reader(char kind, int size, bool swap) {
   if (kind == 'f') {
-    if (size == 2) return half_value(as(std::uint16_t{}));
-    if (size == 4) return as(float{});
-    return static_cast<float>(as(double{}));
+    if (size == 2) return part_reader<Half>(swap);
+    if (size == 4) return part_reader<float>(swap);
+    if (size == 8) return part_reader<double>(swap);
+    return nullptr;
   }
-  if (kind == 'i') {
-    switch (size) {
-      case 1:
-        return static_cast<float>(as(std::int8_t{}));
-      case 2:
-        return static_cast<float>(as(std::int16_t{}));
-      case 4:
-        return static_cast<float>(as(std::int32_t{}));
-      default:
-        return static_cast<float>(as(std::int64_t{}));
-    }
-  }
+  const bool is_signed = kind == 'i';
   switch (size) {
     case 1:
-      return static_cast<float>(as(std::uint8_t{}));
+      return is_signed ? part_reader<std::int8_t>(swap) : part_reader<std::uint8_t>(swap);
     case 2:
-      return static_cast<float>(as(std::uint16_t{}));
+      return is_signed ? part_reader<std::int16_t>(swap) : part_reader<std::uint16_t>(swap);
     case 4:
-      return static_cast<float>(as(std::uint32_t{}));
+      return is_signed ? part_reader<std::int32_t>(swap) : part_reader<std::uint32_t>(swap);
+    case 8:
+      return is_signed ? part_reader<std::int64_t>(swap) : part_reader<std::uint64_t>(swap);
     default:
-      return static_cast<float>(as(std::uint64_t{}));
+      return nullptr;
   }
 }
 
@@ -113,16 +127,14 @@ float part_value(const unsigned char* bytes, char kind, int size, bool swap) {
 // strides; none for a dtype with no portable layout (long double).
 std::optional<tarvel::SampleReader> reader_of(const py::array& a) {
   const char kind = a.dtype().kind();
-  const int itemsize = static_cast<int>(a.itemsize());
-  const int part_size = kind == 'c' ? itemsize / 2 : itemsize;
-  const bool floating = kind == 'f' || kind == 'c';
-  if (floating
-          ? (part_size != 2 && part_size != 4 && part_size != 8) || (kind == 'c' && part_size == 2)
-          : (part_size != 1 && part_size != 2 && part_size != 4 && part_size != 8)) {
-    return std::nullopt;
-  }
-  const bool swap = !a.dtype().attr("isnative").cast<bool>();
-  const char part_kind = kind == 'c' ? 'f' : kind;
+  const bool is_complex = kind == 'c';
+  const int part_size = static_cast<int>(a.itemsize()) / (is_complex ? 2 : 1);
+  // Complex halves are no numpy type.
+  const PartReader read_part = is_complex && part_size == 2
+                                   ? nullptr
+                                   : part_reader(is_complex ? 'f' : kind, part_size,
+                                                 !a.dtype().attr("isnative").cast<bool>());
+  if (read_part == nullptr) return std::nullopt;
   const auto* base = static_cast<const unsigned char*>(a.data());
   const std::int64_t row_step = a.strides(0);
   const std::int64_t column_step = a.strides(1);
@@ -132,10 +144,8 @@ std::optional<tarvel::SampleReader> reader_of(const py::array& a) {
       const unsigned char* row = base + (first + n) * row_step;
       for (std::int64_t k = 0; k < channels; ++k) {
         const unsigned char* element = row + k * column_step;
-        const float re = part_value(element, part_kind, part_size, swap);
-        const float im =
-            kind == 'c' ? part_value(element + part_size, part_kind, part_size, swap) : 0.0f;
-        out[n * channels + k] = {re, im};
+        out[n * channels + k] = {read_part(element),
+                                 is_complex ? read_part(element + part_size) : 0.0f};
       }
     }
   };
