@@ -124,10 +124,6 @@ std::vector<std::complex<float>> complex_values(const ComplexMatrix& m) {
   return values;
 }
 
-void fail_stopped() {
-  fail(9, "the call was stopped before it ended");
-}
-
 void estimate_weights(const SampleBlocks& x, const std::stop_token& stop, EstimateArrays& arrays,
                       Estimate& out) {
   require(allocate_statistics(arrays, x.samples(), x.channels()));

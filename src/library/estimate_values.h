@@ -20,7 +20,4 @@ std::vector<std::complex<float>> complex_values(const ComplexMatrix& m);
 void estimate_weights(const SampleBlocks& x, const std::stop_token& stop, EstimateArrays& arrays,
                       Estimate& out);
 
-// Error 9 for a call whose stop was requested.
-[[noreturn]] void fail_stopped();
-
 }  // namespace tarvel::library

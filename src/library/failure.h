@@ -14,6 +14,11 @@ namespace tarvel::library {
 // Throws the Error of `code`: its message, then what failed.
 [[noreturn]] void fail(int code, std::string_view what_failed);
 
+// Error 9, for a call whose stop was requested.
+[[noreturn]] inline void fail_stopped() {
+  fail(9, "the call was stopped before it ended");
+}
+
 // Runs `call`, turning the standard library's failures to allocate (no
 // memory, or a size past what a vector can hold) into Error 4.
 template <typename Call>

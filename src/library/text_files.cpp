@@ -24,10 +24,6 @@ namespace {
   }
 }
 
-void check_stop(const std::stop_token& stop) {
-  if (stop.stop_requested()) fail(9, "the call was stopped before it ended");
-}
-
 // The samples of `table` in the library's layout: times apart, each
 // sample's channels adjacent as complex values. The table's parts are freed
 // as soon as they are copied.
@@ -63,7 +59,7 @@ TextSamples read_text(const std::filesystem::path& path, std::stop_token stop) {
         failure.code != kNoError) {
       library::fail_to_read(failure, name);
     }
-    library::check_stop(stop);
+    if (stop.stop_requested()) library::fail_stopped();
     const std::int64_t samples = first.line_count;
     const std::int64_t channels = count_fields(first.first_line);
     SampleTable table;
@@ -81,7 +77,7 @@ TextSamples read_text(const std::filesystem::path& path, std::stop_token stop) {
         failure.code != kNoError) {
       library::fail_to_read(failure, name);
     }
-    library::check_stop(stop);
+    if (stop.stop_requested()) library::fail_stopped();
     if (read < samples) {
       library::fail(kEndOfFile, "file too short: " + name + " ends after " + std::to_string(read) +
                                     " of its " + std::to_string(samples) + " samples");
