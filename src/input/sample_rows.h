@@ -3,6 +3,7 @@
 // done.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "input/field_scanner.h"
@@ -29,6 +30,24 @@ namespace tarvel::detail {
     re[k] = read_single_field(reader);
     im[k] = read_single_field(reader);
   }
+}
+
+// The second pass's sample rule over a range of the delivered stream: reads
+// the samples after sample `samples` from `file` through `reader` until
+// sample `last` is read or the data ends before a sample begins (a sample it
+// cuts short is completed with zeros and still counts), and returns the
+// number of the last sample read. Stops early too once `give_up`, which
+// another thread may lower at any time, is 0.
+inline std::int64_t read_sample_range(InputFile& file, NumericReader& reader, std::int64_t samples,
+                                      std::int64_t last, std::int64_t channel_count,
+                                      SampleTable& table,
+                                      const std::atomic<std::uint64_t>* give_up) {
+  while (samples < last && !sample_data_ended(file)) {
+    if (give_up != nullptr && give_up->load(std::memory_order_relaxed) == 0) break;
+    ++samples;
+    read_sample_row(reader, samples, channel_count, table);
+  }
+  return samples;
 }
 
 }  // namespace tarvel::detail

@@ -1,30 +1,24 @@
-// When the input's passes share their work with a helper thread.
+// When the input's passes share their work among threads.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
-
-#include "input/input_file.h"
 
 namespace tarvel {
 
 struct SplitOptions {
-  // Files of at least this many bytes.
-  std::uint64_t min_size = std::uint64_t{1} << 20;
-  // Whether the main thread waits for the helper to find its place before
-  // reading: the helper is then sure to be used wherever it can be, which
-  // the tests of small files need. Without it, a main thread that passes the
-  // helper's place first reads on alone.
-  bool wait_for_place = false;
-  // The chunk size of the first pass's reads: small in tests, so that small
-  // files take several reads and the helper's place can lie ahead.
-  std::size_t first_pass_chunk = kInputBufferSize;
+  // The smallest piece a thread takes: a file of 2 pieces' size and more is
+  // shared. 0 shares every file among all the workers (for tests).
+  std::uint64_t min_piece_size = std::uint64_t{512} * 1024;
   // The threads the passes may use, the calling one included; 0 for
-  // worker_count()'s. With one, no helper is started.
+  // worker_count()'s. With one, no other thread is started.
   int workers = 0;
 };
 
 // The threads `options` lets the passes use.
 int pass_workers(const SplitOptions& options);
+
+// Into how many pieces a file of `file_size` bytes is cut: one per worker,
+// as long as each piece keeps the smallest size.
+int piece_count(std::uint64_t file_size, const SplitOptions& options);
 
 }  // namespace tarvel

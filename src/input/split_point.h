@@ -1,26 +1,27 @@
-// The place where a helper thread takes over part of the reading of a large
-// input, and the version of the file it was found in.
+// The places where the pieces of a shared reading of a large input start, and
+// the version of the file they were found in.
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "platform/files.h"
 
 namespace tarvel {
 
-// A line start after the middle of the file.
+// A line start: just after an LF, with a byte after it.
 struct SplitPoint {
-  std::int64_t first_sample = 0;       // one more than the line ends before it
-  std::uint64_t delivered_offset = 0;  // its place in the delivered stream
-  std::uint64_t raw_offset = 0;        // and in the file
+  std::uint64_t raw_offset = 0;   // its place in the file
+  std::int64_t first_sample = 0;  // one more than the line ends before it
 };
 
 using platform::FileVersion;
 
-// A place the first pass found and used, for the second pass to take again
-// while the file is still at that version.
+// The starts of the pieces after the first that the first pass found and
+// counted up to, for the second pass to take again while the file is still at
+// that version.
 struct KnownSplit {
-  SplitPoint place;
+  std::vector<SplitPoint> places;
   FileVersion version;
 };
 

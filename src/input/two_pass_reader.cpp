@@ -6,8 +6,7 @@
 #include "input/input_file.h"
 #include "input/line_reader.h"
 #include "input/sample_rows.h"
-#include "input/split_counting.h"
-#include "input/split_reading.h"
+#include "input/split_pass.h"
 
 namespace tarvel {
 namespace {
@@ -18,11 +17,53 @@ constexpr int kFirstCloseLine = 26;
 constexpr int kSecondOpenLine = 41;
 constexpr int kSecondCloseLine = 51;
 
-// How many samples the second pass reads between two looks at its helper.
-constexpr std::int64_t kSamplesPerLook = 64;
-
 void check(const PassFailure& failure) {
   if (failure.code != kNoError) raise_runtime_error(failure.code, failure.report_line);
+}
+
+// A piece of the first pass: its lines up to the next piece's start, or,
+// when its counting does not stop exactly there, every line to the end.
+PieceEnd count_piece(SplitPass& pass, int piece, InputFile& file) {
+  const std::atomic<std::uint64_t>* give_up = piece > 0 ? &pass.give_up_signal(piece) : nullptr;
+  std::int64_t lines = count_remaining_lines(file, give_up);
+  if (SplitPass::at_next_start(file)) return {lines, true};
+  if (give_up != nullptr && give_up->load(std::memory_order_acquire) == 0) return {lines, false};
+  pass.give_up_from(piece + 1);
+  file.raw_mark = kNoMark;
+  file.marked_offset = kNoMark;
+  lines += count_remaining_lines(file, give_up);
+  return {lines, false};
+}
+
+// What the second pass reads: S samples of K channels into the table.
+struct SampleRange {
+  std::int64_t sample_count;
+  std::int64_t channel_count;
+  SampleTable* table;
+};
+
+// A piece of the second pass: its samples up to the next piece's start, or,
+// when its reading does not arrive there with exactly the samples before
+// that piece's first, every sample to the end.
+PieceEnd read_piece(SplitPass& pass, int piece, InputFile& file, const SampleRange& range) {
+  const std::atomic<std::uint64_t>* give_up = piece > 0 ? &pass.give_up_signal(piece) : nullptr;
+  NumericReader reader;
+  begin_numeric_read(reader, file);
+  std::int64_t samples = pass.start_of(piece).first_sample - 1;
+  if (const std::optional<SplitPoint> next = pass.next_start(piece)) {
+    samples = detail::read_sample_range(file, reader, samples, next->first_sample - 1,
+                                        range.channel_count, *range.table, give_up);
+    if (samples == next->first_sample - 1 && SplitPass::at_next_start(file)) {
+      return {samples, true};
+    }
+    if (give_up != nullptr && give_up->load(std::memory_order_acquire) == 0) {
+      return {samples, false};
+    }
+    pass.give_up_from(piece + 1);
+  }
+  samples = detail::read_sample_range(file, reader, samples, range.sample_count,
+                                      range.channel_count, *range.table, give_up);
+  return {samples, false};
 }
 
 }  // namespace
@@ -36,8 +77,7 @@ FirstPass count_lines(std::string_view input_name, const SplitOptions& split) {
 PassFailure count_lines(std::string_view input_name, FirstPass& result, const SplitOptions& split,
                         const PassControl& control) {
   InputFile file;
-  if (RuntimeErrorCode code =
-          open_for_input(file, input_name, control.file_number, split.first_pass_chunk);
+  if (RuntimeErrorCode code = open_for_input(file, input_name, control.file_number);
       code != kNoError) {
     return {code, kFirstOpenLine};
   }
@@ -45,29 +85,24 @@ PassFailure count_lines(std::string_view input_name, FirstPass& result, const Sp
   result = FirstPass{};
   // Only the first line is kept; every later one is skipped without copying,
   // with the same boundaries that read_line would give it.
+  // The marks go in before the first read.
+  SplitPass pass;
+  pass.plan(input_name, file.handle, split, SplitPass::Places::kLineStarts);
+  pass.mark_next_start(0, file);
   if (!at_end_of_file(file)) {
+    pass.start([&pass](int piece, InputFile& own) { return count_piece(pass, piece, own); },
+               control.stop);
     read_line(file, result.first_line);
-    SecondHalfCounter helper;
-    helper.start(input_name, file.handle, split, control.stop);
-    // The helper's place, marked while the reading has not come to it yet.
-    const std::optional<std::uint64_t> place = helper.raw_place();
-    if (place && *place >= file.raw_offset) file.raw_mark = *place;
-    // The count stops at the place once the reading has found it; without
-    // a place it runs to the end.
-    result.line_count = 1 + count_remaining_lines(file);
-    const bool at_place =
-        file.marked_offset != kNoMark && delivered_offset(file) == file.marked_offset;
-    const std::int64_t rest = helper.lines_from_place(at_place);
-    if (rest >= 0) {
-      // The lines before the place number the sample that starts there.
-      result.split =
-          KnownSplit{{result.line_count + 1, file.marked_offset, *place}, helper.version()};
-      result.line_count += rest;
-    } else if (at_place) {
-      // The helper could not count: on from the place, alone.
-      file.marked_offset = kNoMark;
-      result.line_count += count_remaining_lines(file);
+    PieceEnd end = count_piece(pass, 0, file);
+    result.line_count = 1 + end.value;
+    // The pieces the counting reached in turn, with the lines before each.
+    KnownSplit known{{}, pass.version()};
+    for (int piece = 1; end.reached_next; ++piece) {
+      known.places.push_back({pass.start_of(piece).raw_offset, result.line_count + 1});
+      end = pass.end_of(piece);
+      result.line_count += end.value;
     }
+    if (!known.places.empty()) result.split = std::move(known);
   }
   if (RuntimeErrorCode code = close_file(file); code != kNoError) return {code, kFirstCloseLine};
   return {};
@@ -121,45 +156,23 @@ PassFailure read_samples(std::string_view input_name, std::int64_t sample_count,
     return {code, kSecondOpenLine};
   }
   file.stop = control.stop;
-  SecondHalfReader helper;
-  helper.start(input_name, file.handle, split, sample_count, channel_count, table, known,
-               control.stop);
-  NumericReader reader;
-  begin_numeric_read(reader, file);
-  std::int64_t samples = 0;
-  std::int64_t reach = 0;
-  std::int64_t helper_first = 0;
-  // The end of the data is tested only before a sample: a sample it cuts
-  // short is completed with zeros and still counts.
-  while (samples < sample_count) {
-    if (samples == reach) {
-      reach = samples + kSamplesPerLook;
-      helper_first = helper.look(reach);
-    }
-    if (samples + 1 == helper_first) {
-      helper_first = 0;
-      if (delivered_offset(file) == helper.start_offset()) {
-        const std::int64_t last = helper.finish();
-        if (last >= 0) {
-          samples = last;
-          break;
-        }
-      } else {
-        helper.cancel();
-      }
-    }
-    if (detail::sample_data_ended(file)) break;
-    ++samples;
-    detail::read_sample_row(reader, samples, channel_count, table);
+  SplitPass pass;
+  if (sample_count > 1) {
+    pass.plan(input_name, file.handle, split, SplitPass::Places::kWithSampleNumbers,
+              known ? &*known : nullptr, sample_count);
   }
-  helper.cancel();
-  // Rows past the samples read stay as allocated, whoever read.
-  if (const std::int64_t first = helper.first_row_written(); first != 0) {
-    for (std::int64_t n = std::max(first, samples + 1); n <= sample_count; ++n) {
-      table.t(n) = 0;
-      std::fill_n(table.xr.row(n), channel_count, 0.0f);
-      std::fill_n(table.xi.row(n), channel_count, 0.0f);
-    }
+  const SampleRange range{sample_count, channel_count, &table};
+  pass.mark_next_start(0, file);
+  pass.start([&](int piece, InputFile& own) { return read_piece(pass, piece, own, range); },
+             control.stop);
+  PieceEnd end = read_piece(pass, 0, file, range);
+  for (int piece = 1; end.reached_next; ++piece) end = pass.end_of(piece);
+  const std::int64_t samples = end.value;
+  // Rows past the samples read stay as allocated, whoever wrote them.
+  for (std::int64_t n = samples + 1; n <= pass.highest_value(); ++n) {
+    table.t(n) = 0;
+    std::fill_n(table.xr.row(n), channel_count, 0.0f);
+    std::fill_n(table.xi.row(n), channel_count, 0.0f);
   }
   samples_read = samples;
   if (RuntimeErrorCode code = close_file(file); code != kNoError) return {code, kSecondCloseLine};

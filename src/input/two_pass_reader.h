@@ -23,7 +23,7 @@ inline constexpr int kInputFileNumber = 1;
 struct FirstPass {
   std::int64_t line_count = 0;
   std::string first_line;
-  // Where a helper thread took over the counting, for the second pass.
+  // Where the pieces that other threads counted start, for the second pass.
   std::optional<KnownSplit> split;
 };
 
@@ -31,7 +31,7 @@ struct FirstPass {
 struct PassControl {
   // The input's number in the open-file table; 0 keeps it out of the table.
   int file_number = kInputFileNumber;
-  // Ends every reading of the pass, its helper's included, at its next chunk
+  // Ends every reading of the pass, its other threads' included, at its next chunk
   // once requested; the pass's result is then to be thrown away.
   std::stop_token stop;
 };
@@ -45,7 +45,7 @@ struct PassFailure {
 // Opens the input file (aborts at report line 19), counts every line that the
 // line reader delivers while keeping only the first, and closes it (line 26).
 // Counts are 64-bit so that they never wrap. A large file has the lines of
-// its second half counted by a helper thread (see `split`), with the same
+// its pieces counted by other threads (see `split`), with the same
 // result.
 FirstPass count_lines(std::string_view input_name, const SplitOptions& split = {});
 
@@ -59,8 +59,8 @@ std::int64_t count_fields(std::string_view first_line);
 
 // Opens the input file again (aborts at report line 41), reads samples until
 // S are read or the file ends before a sample begins, closes it (line 51), and
-// returns the number of samples read. A large file has its second half read
-// by a helper thread (see `split`), with the same result; it starts at
+// returns the number of samples read. A large file has its pieces after the first read
+// by other threads (see `split`), with the same result; they start at
 // `known` when the file has not changed since that was found. Does not
 // allocate per line or field.
 std::int64_t read_samples(std::string_view input_name, std::int64_t sample_count,

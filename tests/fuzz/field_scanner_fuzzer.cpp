@@ -174,13 +174,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   scan_with_schedule(
       memory_file.path(), delivered, pick_buffer_size(input.control[0]),
       Schedule(static_cast<std::uint32_t>(input.control[2] << 8 | input.control[3])));
-  // Alone, and with a helper thread reading the second half, from a place
-  // of its own or from the one the first pass found.
+  // Alone, and shared among 2 to 17 threads, from places of their own or
+  // from the ones the first pass found.
   const std::int64_t channels = 1 + (input.control[1] & 3);
-  check_second_pass(memory_file.path(), delivered, channels, SplitOptions{});
-  check_second_pass(memory_file.path(), delivered, channels, SplitOptions{0, true});
-  check_second_pass(memory_file.path(), delivered, channels, SplitOptions{0, true},
-                    count_lines(memory_file.path(), SplitOptions{0, true, 16}).split);
+  const SplitOptions shared{0, 2 + (input.control[1] >> 4)};
+  check_second_pass(memory_file.path(), delivered, channels, SplitOptions{0, 1});
+  check_second_pass(memory_file.path(), delivered, channels, shared);
+  check_second_pass(memory_file.path(), delivered, channels, shared,
+                    count_lines(memory_file.path(), shared).split);
   if (is_file_open(kInputFileNumber) || is_file_open(2)) fail("a file is left open");
   return 0;
 }

@@ -26,12 +26,15 @@ using reference::visible;
 
 inline constexpr int kTestFileNumber = 1;
 
-// Helper threads never, and always with the main thread waiting for the
-// helper's place; and a first pass in chunks small enough for the helper's
-// place to lie ahead of the first.
-inline constexpr SplitOptions kNeverSplit{std::numeric_limits<std::uint64_t>::max(), false};
-inline constexpr SplitOptions kAlwaysSplit{0, true};
-inline constexpr SplitOptions kSmallChunks{0, true, 16};
+// Passes read by the calling thread alone, and shared among `workers`
+// threads whatever the file's size.
+inline constexpr SplitOptions kNeverSplit{std::numeric_limits<std::uint64_t>::max(), 1};
+inline constexpr SplitOptions split_among(int workers) {
+  return {0, workers};
+}
+
+// The thread counts the split tests run with.
+inline constexpr int kWorkerCounts[] = {1, 2, 3, 7, 16};
 
 // Chunk sizes that put a refill at every small offset, and the real one.
 inline constexpr std::size_t kBufferSizes[] = {2, 3, 4, 5, 7, 16, 509, kInputBufferSize};

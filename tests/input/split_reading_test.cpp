@@ -1,7 +1,6 @@
-#include "input/split_reading.h"
-
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "input/input_test_files.h"
+#include "input/split_places.h"
 #include "input/two_pass_reader.h"
 #include "runtime/open_files.h"
 #include "support/temp_folder.h"
@@ -18,11 +18,11 @@
 namespace tarvel {
 namespace {
 
-using testing::kAlwaysSplit;
 using testing::kNeverSplit;
-using testing::kSmallChunks;
+using testing::kWorkerCounts;
 using testing::random_round_file;
 using testing::random_sample_file;
+using testing::split_among;
 using testing::TempFolder;
 using testing::visible;
 
@@ -36,41 +36,39 @@ std::optional<SplitPoint> split_of(const std::string& raw, std::uint64_t from) {
   return split;
 }
 
-TEST(FindSplitPoint, LineStartAfterTheOffsetWithItsSampleAndDeliveredPlace) {
+TEST(FindSplitPoint, LineStartAfterTheOffsetWithItsSampleNumber) {
   struct Row {
     std::string raw;
     std::uint64_t from;
     bool found;
     std::int64_t first_sample;
-    std::uint64_t delivered_offset;
     std::uint64_t raw_offset;
   };
   const std::string long_line(40, 'x');
   const Row rows[] = {
-      {"a\nb\nc\n", 0, true, 2, 2, 2},
-      {"a\nb\nc\n", 1, true, 2, 2, 2},
-      {"a\nb\nc\n", 2, true, 3, 4, 4},
+      {"a\nb\nc\n", 0, true, 2, 2},
+      {"a\nb\nc\n", 1, true, 2, 2},
+      {"a\nb\nc\n", 2, true, 3, 4},
       // The last line end has nothing after it.
-      {"a\nb\nc\n", 4, false, 0, 0, 0},
-      {"a\nbc", 3, false, 0, 0, 0},
-      // CR LF pairs lose their CR in the delivered stream; a lone CR stays.
-      {"a\r\nb\r\nc\r\n", 3, true, 3, 4, 6},
-      {"a\rb\r\nc\n", 2, true, 2, 4, 5},
-      {"\r\r\n\r\nx", 2, true, 2, 2, 3},
-      {"\r\r\n\r\nx", 3, true, 3, 3, 5},
+      {"a\nb\nc\n", 4, false, 0, 0},
+      {"a\nbc", 3, false, 0, 0},
+      // CR LF pairs and lone CRs: only the LFs number the samples.
+      {"a\r\nb\r\nc\r\n", 3, true, 3, 6},
+      {"a\rb\r\nc\n", 2, true, 2, 5},
+      {"\r\r\n\r\nx", 2, true, 2, 3},
+      {"\r\r\n\r\nx", 3, true, 3, 5},
       // Pairs and line ends past a 16-byte block and across its boundary.
-      {long_line.substr(0, 15) + "\r\n" + long_line + "\r\n" + "tail", 18, true, 3, 57, 59},
+      {long_line.substr(0, 15) + "\r\n" + long_line + "\r\n" + "tail", 18, true, 3, 59},
       // A Ctrl-Z before the line start ends the data there; one after it is
-      // the helper's own to meet.
-      {"a\n\x1a\nb\nc", 3, false, 0, 0, 0},
-      {"a\nb\n\x1a", 1, true, 2, 2, 2},
+      // the piece's own to meet.
+      {"a\n\x1a\nb\nc", 3, false, 0, 0},
+      {"a\nb\n\x1a", 1, true, 2, 2},
   };
   for (const Row& row : rows) {
     const std::optional<SplitPoint> split = split_of(row.raw, row.from);
     ASSERT_EQ(split.has_value(), row.found) << visible(row.raw) << " from " << row.from;
     if (!split) continue;
     EXPECT_EQ(split->first_sample, row.first_sample) << visible(row.raw);
-    EXPECT_EQ(split->delivered_offset, row.delivered_offset) << visible(row.raw);
     EXPECT_EQ(split->raw_offset, row.raw_offset) << visible(row.raw);
   }
 }
@@ -88,20 +86,14 @@ TEST(FindSplitPoint, CountsLikeTheByteByByteRulesOnLargeFiles) {
       byte = roll == 0 ? '\n' : roll == 1 ? '\r' : 'a';
     }
     const std::uint64_t from = random() % raw.size();
-    std::int64_t line_feeds = 0;
-    std::uint64_t pairs = 0;
     std::size_t line_start = raw.find('\n', from);
     if (line_start == std::string::npos || line_start + 1 == raw.size()) continue;
     ++line_start;
-    for (std::size_t i = 0; i < line_start; ++i) {
-      if (raw[i] != '\n') continue;
-      ++line_feeds;
-      if (i > 0 && raw[i - 1] == '\r') ++pairs;
-    }
+    const auto line_feeds =
+        std::count(raw.begin(), raw.begin() + static_cast<std::ptrdiff_t>(line_start), '\n');
     const std::optional<SplitPoint> split = split_of(raw, from);
     ASSERT_TRUE(split.has_value());
     EXPECT_EQ(split->first_sample, line_feeds + 1);
-    EXPECT_EQ(split->delivered_offset, line_start - pairs);
     EXPECT_EQ(split->raw_offset, line_start);
     // A Ctrl-Z before the place, anywhere, leaves no place.
     raw[random() % line_start] = '\x1a';
@@ -139,124 +131,71 @@ Samples read_with(const std::string& path, std::int64_t sample_count, std::int64
   return samples;
 }
 
+// Pieces fall on missing and extra fields, lone CRs, long lines, NULs and
+// Ctrl-Z; whatever the count of threads, and whether the places come from the
+// first pass or are looked for again, the samples are the ones of a single
+// reading from the start.
 TEST(SplitReading, SameSamplesAsOneReadingFromTheStart) {
   std::mt19937_64 random(20261207);
   int regular_files = 0;
   int known_places = 0;
-  for (int round = 0; round < 400; ++round) {
+  for (int round = 0; round < 150; ++round) {
     const auto [channels, raw, regular] = random_round_file(random, round);
     TempFolder folder;
     folder.write("data.txt", raw);
     const std::string path = folder.file("data.txt");
-    const FirstPass pass = count_lines(path);
+    const FirstPass pass = count_lines(path, kNeverSplit);
     // S as counted, and sometimes more or fewer, as when the file changes.
     const std::int64_t sample_count =
         std::max<std::int64_t>(1, pass.line_count + static_cast<std::int64_t>(random() % 5) - 2);
     const Samples alone = read_with(path, sample_count, channels, kNeverSplit);
-    const Samples shared = read_with(path, sample_count, channels, kAlwaysSplit);
-    ASSERT_EQ(shared.read, alone.read) << visible(raw);
-    ASSERT_EQ(shared.bits, alone.bits) << visible(raw);
-    // Starting at the place the first pass found, when it shared its count.
-    const FirstPass shared_pass = count_lines(path, kSmallChunks);
-    if (shared_pass.split) ++known_places;
-    const Samples known = read_with(path, sample_count, channels, kAlwaysSplit, shared_pass.split);
-    ASSERT_EQ(known.read, alone.read) << visible(raw);
-    ASSERT_EQ(known.bits, alone.bits) << visible(raw);
+    for (const int workers : kWorkerCounts) {
+      const Samples shared = read_with(path, sample_count, channels, split_among(workers));
+      ASSERT_EQ(shared.read, alone.read) << workers << " " << visible(raw);
+      ASSERT_EQ(shared.bits, alone.bits) << workers << " " << visible(raw);
+      const FirstPass shared_pass = count_lines(path, split_among(workers));
+      if (shared_pass.split) ++known_places;
+      const Samples known =
+          read_with(path, sample_count, channels, split_among(workers), shared_pass.split);
+      ASSERT_EQ(known.read, alone.read) << workers << " " << visible(raw);
+      ASSERT_EQ(known.bits, alone.bits) << workers << " " << visible(raw);
+    }
     if (regular) ++regular_files;
   }
-  EXPECT_GT(regular_files, 100);
-  EXPECT_GT(known_places, 100);
+  EXPECT_GT(regular_files, 40);
+  EXPECT_GT(known_places, 200);
 }
 
-// On a regular file the helper does read the second half, and its rows are
-// the ones a reading from the start gives.
-TEST(SplitReading, HelperReadsTheSecondHalfOfARegularFile) {
+// Places that are wrong for the file (a sample number off by one, a place
+// inside a line, a version of the file that is gone) give their pieces up
+// and leave no row of theirs behind; and on a regular file the places of
+// the first pass are taken.
+TEST(SplitReading, WrongPlacesGiveTheSameSamples) {
   std::mt19937_64 random(7);
-  for (const int channels : {1, 3}) {
-    const std::string raw = random_sample_file(random, channels, 2000, 0);
-    TempFolder folder;
-    folder.write("data.txt", raw);
-    const std::string path = folder.file("data.txt");
-    const Samples alone = read_with(path, 2000, channels, kNeverSplit);
-
-    SampleTable table;
-    ASSERT_EQ(allocate_sample_table(table, 2000, channels), kNoError);
-    const platform::FileHandle main_fd = platform::open_for_reading(path);
-    ASSERT_NE(main_fd, platform::kNoFile);
-    SecondHalfReader helper;
-    helper.start(path, main_fd, kAlwaysSplit, 2000, channels, table);
-    const std::int64_t last = helper.finish();
-    platform::close_file(main_fd);
-    EXPECT_EQ(last, 2000);
-    const std::optional<SplitPoint> split = split_of(raw, raw.size() / 2);
-    ASSERT_TRUE(split.has_value());
-    EXPECT_GT(split->first_sample, 900);
-    EXPECT_LT(split->first_sample, 1100);
-    const std::size_t per_sample = 1 + 2 * static_cast<std::size_t>(channels);
-    for (std::int64_t n = split->first_sample; n <= 2000; ++n) {
-      const std::size_t at = static_cast<std::size_t>(n - 1) * per_sample;
-      double t = table.t(n);
-      std::uint64_t bits = 0;
-      std::memcpy(&bits, &t, sizeof bits);
-      ASSERT_EQ(bits, alone.bits[at]) << "sample " << n;
-      ASSERT_EQ(table.xr(n, channels),
-                std::bit_cast<float>(static_cast<std::uint32_t>(alone.bits[at + per_sample - 2])))
-          << "sample " << n;
-    }
-  }
-}
-
-// A place known from the first pass is taken while the file is at the same
-// version, and looked for again otherwise.
-TEST(SplitReading, HelperTakesAKnownPlaceOnlyInTheSameVersionOfTheFile) {
-  std::mt19937_64 random(13);
-  const std::string raw = random_sample_file(random, 1, 1000, 0);
+  const std::string raw = random_sample_file(random, 3, 2000, 0);
   TempFolder folder;
   folder.write("data.txt", raw);
   const std::string path = folder.file("data.txt");
-  const FirstPass pass = count_lines(path, kSmallChunks);
+  const Samples alone = read_with(path, 2000, 3, kNeverSplit);
+  const FirstPass pass = count_lines(path, split_among(4));
   ASSERT_TRUE(pass.split.has_value());
-  const std::optional<SplitPoint> middle = split_of(raw, raw.size() / 2);
-  ASSERT_TRUE(middle.has_value());
-  EXPECT_EQ(pass.split->place.first_sample, middle->first_sample);
-  // Another place, a quarter into the file: it shows which one is taken.
-  const std::optional<SplitPoint> quarter = split_of(raw, raw.size() / 4);
-  ASSERT_TRUE(quarter.has_value());
-
-  for (const bool same_version : {true, false}) {
-    KnownSplit known{*quarter, pass.split->version};
-    if (!same_version) ++known.version.modified_nanoseconds;
-    SampleTable table;
-    ASSERT_EQ(allocate_sample_table(table, 1000, 1), kNoError);
-    const platform::FileHandle main_fd = platform::open_for_reading(path);
-    ASSERT_NE(main_fd, platform::kNoFile);
-    SecondHalfReader helper;
-    helper.start(path, main_fd, kAlwaysSplit, 1000, 1, table, known);
-    EXPECT_EQ(helper.look(1), same_version ? quarter->first_sample : middle->first_sample);
-    EXPECT_EQ(helper.finish(), 1000);
-    platform::close_file(main_fd);
+  ASSERT_EQ(pass.split->places.size(), 3u);
+  ASSERT_EQ(read_with(path, 2000, 3, split_among(4), pass.split).bits, alone.bits);
+  for (int wrong = 0; wrong < 4; ++wrong) {
+    KnownSplit known = *pass.split;
+    SplitPoint& place = known.places[static_cast<std::size_t>(wrong % 3)];
+    if (wrong == 0) ++place.first_sample;
+    if (wrong == 1) --place.first_sample;
+    if (wrong == 2) place.raw_offset += 3;
+    if (wrong == 3) ++known.version.modified_nanoseconds;
+    const Samples shared = read_with(path, 2000, 3, split_among(4), known);
+    EXPECT_EQ(shared.read, alone.read) << "wrong place " << wrong;
+    EXPECT_EQ(shared.bits, alone.bits) << "wrong place " << wrong;
+    // Fewer samples than the file holds: the rows past them stay zero.
+    const Samples fewer = read_with(path, 1990, 3, split_among(4), known);
+    EXPECT_EQ(fewer.read, 1990);
+    EXPECT_TRUE(std::equal(fewer.bits.begin(), fewer.bits.end(), alone.bits.begin()));
   }
-}
-
-// A main thread that has already set out to read past the helper's place
-// keeps it: the helper gives its place up and writes no row.
-TEST(SplitReading, HelperGivesUpAPlaceTheMainThreadReachedFirst) {
-  std::mt19937_64 random(11);
-  const std::string raw = random_sample_file(random, 2, 1000, 0);
-  TempFolder folder;
-  folder.write("data.txt", raw);
-  const std::string path = folder.file("data.txt");
-  SampleTable table;
-  ASSERT_EQ(allocate_sample_table(table, 1000, 2), kNoError);
-  const platform::FileHandle main_fd = platform::open_for_reading(path);
-  ASSERT_NE(main_fd, platform::kNoFile);
-  SecondHalfReader helper;
-  EXPECT_EQ(helper.look(1000), 0);
-  helper.start(path, main_fd, kAlwaysSplit, 1000, 2, table);
-  EXPECT_EQ(helper.look(1000), 0);
-  EXPECT_EQ(helper.finish(), -1);
-  platform::close_file(main_fd);
-  for (std::int64_t n = 1; n <= 1000; ++n) ASSERT_EQ(table.t(n), 0.0) << "sample " << n;
 }
 
 }  // namespace
