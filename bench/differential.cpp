@@ -7,13 +7,18 @@
 // 64 and S from 1 to 10^5. Each build is a command line, so one of them may run
 // under an emulator:
 //
-//   differential --count N [--seed S] [--jobs J] [--keep DIR]
+//   differential --count N [--seed S] [--jobs J] [--keep DIR] [--megabytes]
 //                --a "build/tarvel" --b "qemu-aarch64 -L /usr/aarch64-linux-gnu
 //                build-aarch64/tarvel"
+//
+// With --megabytes, every file is 1 to 4 MiB long, large enough for the
+// tool to share its passes among threads.
 //
 // With --errors-by-status, a run that both commands end with the same
 // nonzero status counts as equal whatever they print (for a command that
 // gives the status alone, as bench/library_run does).
+//
+// --b may be given several times: each is compared with --a on every file.
 //
 // Prints one line per difference (the input file is kept in DIR) and a summary;
 // exits 1 when any file differs.
@@ -112,9 +117,14 @@ class InputMaker {
  public:
   explicit InputMaker(std::uint64_t seed) : random_(seed) {}
 
-  std::string make() {
+  // A file of `min_bytes` to `max_bytes` (of as many samples as that takes),
+  // or, with 0, of a number of samples picked as below.
+  std::string make(std::size_t min_bytes = 0, std::size_t max_bytes = 0) {
     const int channels = pick_channels();
-    const int samples = pick_samples(channels);
+    const std::size_t size =
+        min_bytes +
+        static_cast<std::size_t>(uniform() * static_cast<double>(max_bytes - min_bytes));
+    const int samples = size > 0 ? std::numeric_limits<int>::max() : pick_samples(channels);
     const int style = below(8);  // 0-3 realistic, 4 constant, 5 near-singular, 6-7 hostile
     const char* line_end = below(4) == 0 ? "\r\n" : "\n";
     std::vector<double> gain_re(channels), gain_im(channels);
@@ -123,7 +133,7 @@ class InputMaker {
       gain_im[k] = normal_(random_);
     }
     std::string text;
-    for (int s = 0; s < samples; ++s) {
+    for (int s = 0; s < samples && (size == 0 || text.size() < size); ++s) {
       text += time_field(s, style);
       const double signal_re = std::cos(0.01 * s), signal_im = std::sin(0.01 * s);
       for (int k = 0; k < channels; ++k) {
@@ -277,17 +287,19 @@ struct Options {
   long count = 1000;
   std::uint64_t seed = 1;
   int jobs = 2;
-  std::vector<std::string> a, b;
+  std::vector<std::string> a;
+  std::vector<std::vector<std::string>> b;  // each compared with a
   fs::path keep = "differential-failures";
   bool errors_by_status = false;
+  bool megabytes = false;
 };
 
 Options parse(int argc, char** argv) {
   Options options;
   for (int i = 1; i < argc; i += 2) {
     const std::string flag = argv[i];
-    if (flag == "--errors-by-status") {
-      options.errors_by_status = true;
+    if (flag == "--errors-by-status" || flag == "--megabytes") {
+      (flag == "--megabytes" ? options.megabytes : options.errors_by_status) = true;
       --i;
       continue;
     }
@@ -302,15 +314,16 @@ Options parse(int argc, char** argv) {
     else if (flag == "--a")
       options.a = split_words(value);
     else if (flag == "--b")
-      options.b = split_words(value);
+      options.b.push_back(split_words(value));
     else if (flag == "--keep")
       options.keep = value;
   }
   if (options.a.empty() || options.b.empty()) {
-    std::fprintf(stderr,
-                 "usage: %s --count N [--seed S] [--jobs J] [--keep DIR] [--errors-by-status] "
-                 "--a COMMAND --b COMMAND\n",
-                 argv[0]);
+    std::fprintf(
+        stderr,
+        "usage: %s --count N [--seed S] [--jobs J] [--keep DIR] [--errors-by-status] [--megabytes] "
+        "--a COMMAND --b COMMAND\n",
+        argv[0]);
     std::exit(2);
   }
   return options;
@@ -342,21 +355,27 @@ int main(int argc, char** argv) {
     fs::create_directories(folder_a);
     fs::create_directories(folder_b);
     for (long i; (i = next++) < options.count;) {
-      const std::string text = InputMaker(options.seed * 1000003 + i).make();
-      for (const fs::path& folder : {folder_a, folder_b}) {
-        std::ofstream(folder / "input.txt", std::ios::binary) << text;
-      }
+      constexpr std::size_t kMiB = std::size_t{1} << 20;
+      const std::string text = options.megabytes
+                                   ? InputMaker(options.seed * 1000003 + i).make(kMiB, 4 * kMiB)
+                                   : InputMaker(options.seed * 1000003 + i).make();
+      std::ofstream(folder_a / "input.txt", std::ios::binary) << text;
       const Outcome a = run(options.a, folder_a);
-      const Outcome b = run(options.b, folder_b);
       if (a.status != 0) ++statuses_nonzero;
-      if (const char* what = first_difference(a, b, options.errors_by_status)) {
+      for (std::size_t other = 0; other < options.b.size(); ++other) {
+        std::ofstream(folder_b / "input.txt", std::ios::binary) << text;
+        const Outcome b = run(options.b[other], folder_b);
+        const char* what = first_difference(a, b, options.errors_by_status);
+        if (what == nullptr) continue;
         ++differing;
         fs::create_directories(options.keep);
         const fs::path kept = options.keep / std::to_string(i) += ".txt";
         std::ofstream(kept, std::ios::binary) << text;
         std::lock_guard lock(print_lock);
-        std::printf("file %ld (%s): %s differs\n", i, kept.c_str(), what);
+        std::printf("file %ld (%s): %s differs from --b number %zu\n", i, kept.c_str(), what,
+                    other + 1);
         std::fflush(stdout);
+        break;
       }
     }
   };
