@@ -1,10 +1,13 @@
 #include "combine/channel_statistics.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "combine/covariance_kernel.h"
 #include "combine/decibels.h"
 #include "combine/extended.h"
+#include "combine/shared_work.h"
+#include "runtime/helper_thread.h"
 
 namespace tarvel {
 
@@ -58,6 +61,45 @@ void accumulate_channel_sums(const float* xr, const float* xi, std::int64_t samp
   }
 }
 
+// Rows at least this long fill a cache line of their own, or nearly.
+constexpr std::int64_t kLongRow = 16;
+
+// The covariance sums of one block, their rows shared among `workers`
+// threads when the block is large enough: each element is added to by one
+// thread, in sample order, so the sums are the same however many share them.
+void accumulate_covariance_in_parts(detail::SimdLevel level, const SampleBlock& block,
+                                    std::int64_t channels, const float* mr, const float* mi,
+                                    float* rr, float* ri, int workers) {
+  const std::int64_t pairs = channels * (channels + 1) / 2;
+  const int parts = shared_parts(block.count * pairs, workers, channels);
+  if (parts == 1) {
+    detail::accumulate_covariance_sums(level, block.xr, block.xi, block.count, channels, mr, mi, rr,
+                                       ri);
+    return;
+  }
+  run_in_parts(parts, [&](int part) {
+    const detail::CovarianceRows rows{part, parts};
+    if (channels >= kLongRow) {
+      detail::accumulate_covariance_sums(level, block.xr, block.xi, block.count, channels, mr, mi,
+                                         rr, ri, rows);
+      return;
+    }
+    // Short rows share cache lines, which every sample would pass between
+    // the threads: each sums into a copy of its own and hands its rows back.
+    float own_r[kLongRow * kLongRow];
+    float own_i[kLongRow * kLongRow];
+    std::copy_n(rr, channels * channels, own_r);
+    std::copy_n(ri, channels * channels, own_i);
+    detail::accumulate_covariance_sums(level, block.xr, block.xi, block.count, channels, mr, mi,
+                                       own_r, own_i, rows);
+    for (std::int64_t k = 0; k < channels; ++k) {
+      if (!rows.has(k)) continue;
+      std::copy_n(own_r + k * channels, channels, rr + k * channels);
+      std::copy_n(own_i + k * channels, channels, ri + k * channels);
+    }
+  });
+}
+
 }  // namespace
 
 void compute_means_and_covariance(const Array2<float>& xr, const Array2<float>& xi,
@@ -101,9 +143,12 @@ bool compute_means_and_covariance(const SampleBlocks& x, ComplexVector& m, Compl
     mi[k] = extended_quotient(mi[k], s);
   }
 
+  // A block of every sample has no pipeline of blocks sharing the work: its
+  // rows are shared instead.
+  const int workers = worker_count();
   if (!x.for_each_block(0, samples, [&](const SampleBlock& block) {
-        detail::accumulate_covariance_sums(level, block.xr, block.xi, block.count, channels, mr, mi,
-                                           rr, ri);
+        accumulate_covariance_in_parts(level, block, channels, mr, mi, rr, ri,
+                                       block.count == samples ? workers : 1);
       })) {
     return false;
   }

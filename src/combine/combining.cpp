@@ -6,12 +6,10 @@
 #include "combine/decibels.h"
 #include "combine/extended.h"
 #include "combine/extended_in_double.h"
+#include "combine/shared_work.h"
 #include "runtime/helper_thread.h"
 
 namespace tarvel {
-
-// Below this many products a second thread costs more than it saves.
-constexpr std::int64_t kMinSharedProducts = std::int64_t{1} << 16;
 
 void compute_optimum_weights(const ComplexVector& m, const ComplexMatrix& B, ComplexVector& w) {
   const std::int64_t channels = m.re.size();
@@ -87,8 +85,7 @@ void combine_signal(const Array2<float>& xr, const Array2<float>& xi, const Comp
                             count, channels, v.re.data(), v.im.data(), yr.data() + first,
                             yi.data() + first);
   };
-  const int parts = static_cast<int>(
-      std::clamp<std::int64_t>(samples * channels / kMinSharedProducts, 1, workers));
+  const int parts = shared_parts(samples * channels, workers, workers);
   if (parts == 1) {
     combine_rows(0, samples);
     return;

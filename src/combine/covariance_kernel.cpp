@@ -90,8 +90,10 @@ struct ScalarRows {
 
   template <bool kCoarse>
   static void run(const RowGroup& rows, const double* c, const double* d, std::int64_t count,
-                  float* rr, float* ri, std::int64_t stride) {
+                  float* rr, float* ri, std::int64_t stride, const CovarianceRows& share,
+                  std::int64_t k0) {
     for (std::int64_t r = 0; r < kChunk; ++r) {
+      if (!share.has(k0 + r)) continue;
       const auto a = static_cast<float>(rows.a[r]);
       const auto b = -static_cast<float>(rows.d[r]);
       for (std::int64_t i = 0; i < count; ++i) {
@@ -206,7 +208,8 @@ struct VectorRows {
   template <bool kCoarse>
   [[gnu::always_inline]] static void run(const RowGroup& rows, const double* c, const double* d,
                                          std::int64_t count, float* rr, float* ri,
-                                         std::int64_t stride) {
+                                         std::int64_t stride, const CovarianceRows& share,
+                                         std::int64_t k0) {
     using Chunk = simd::Vec<float, kChunk>;
     for (std::int64_t i = 0; i < count; i += kChunk) {
       D cv[kParts];
@@ -216,6 +219,7 @@ struct VectorRows {
         dv[p] = simd::load<D>(d + i + p * kWidth);
       }
       for (std::int64_t r = 0; r < kChunk; ++r) {
+        if (!share.has(k0 + r)) continue;
         const D ar = simd::splat<D>(rows.a[r]);
         const D dr = simd::splat<D>(rows.d[r]);
         D e[kParts];
@@ -253,7 +257,8 @@ struct VectorRows {
 template <std::int64_t kChannels>
 [[gnu::always_inline]] inline void accumulate_few(const float* xr, const float* xi,
                                                   std::int64_t samples, const float* mr,
-                                                  const float* mi, float* rr, float* ri) {
+                                                  const float* mi, float* rr, float* ri,
+                                                  const CovarianceRows& share) {
   float sum_r[kChannels * kChannels];
   float sum_i[kChannels * kChannels];
   for (std::int64_t i = 0; i < kChannels * kChannels; ++i) {
@@ -268,6 +273,7 @@ template <std::int64_t kChannels>
       b[k] = xi[n * kChannels + k] - mi[k];
     }
     for (std::int64_t k = 0; k < kChannels; ++k) {
+      if (!share.has(k)) continue;
       for (std::int64_t l = k; l < kChannels; ++l) {
         accumulate_element(a[k], b[k], a[l], -b[l], sum_r[k * kChannels + l],
                            sum_i[k * kChannels + l]);
@@ -290,14 +296,14 @@ template <class Rows>
 [[gnu::always_inline]] inline void accumulate_sums(const float* xr, const float* xi,
                                                    std::int64_t samples, std::int64_t channels,
                                                    const float* mr, const float* mi, float* rr,
-                                                   float* ri) {
+                                                   float* ri, const CovarianceRows& share) {
   switch (channels) {
     case 1:
-      return accumulate_few<1>(xr, xi, samples, mr, mi, rr, ri);
+      return accumulate_few<1>(xr, xi, samples, mr, mi, rr, ri, share);
     case 2:
-      return accumulate_few<2>(xr, xi, samples, mr, mi, rr, ri);
+      return accumulate_few<2>(xr, xi, samples, mr, mi, rr, ri, share);
     case 3:
-      return accumulate_few<3>(xr, xi, samples, mr, mi, rr, ri);
+      return accumulate_few<3>(xr, xi, samples, mr, mi, rr, ri, share);
     default:
       break;
   }
@@ -331,12 +337,13 @@ template <class Rows>
         float* rrk = rr + k0 * channels + begin;
         float* rik = ri + k0 * channels + begin;
         if (coarse) {
-          Rows::template run<true>(rows, c, d, chunks_end - begin, rrk, rik, channels);
+          Rows::template run<true>(rows, c, d, chunks_end - begin, rrk, rik, channels, share, k0);
         } else {
-          Rows::template run<false>(rows, c, d, chunks_end - begin, rrk, rik, channels);
+          Rows::template run<false>(rows, c, d, chunks_end - begin, rrk, rik, channels, share, k0);
         }
       }
       for (std::int64_t k = 0; k < last && chunks_end < last; ++k) {
+        if (!share.has(k)) continue;
         const float a = xrn[k] - mr[k];
         const float b = xin[k] - mi[k];
         for (std::int64_t l = std::max(k, chunks_end); l < last; ++l) {
@@ -351,21 +358,22 @@ template <class Rows>
 
 void accumulate_scalar(const float* xr, const float* xi, std::int64_t samples,
                        std::int64_t channels, const float* mr, const float* mi, float* rr,
-                       float* ri) {
-  accumulate_sums<ScalarRows>(xr, xi, samples, channels, mr, mi, rr, ri);
+                       float* ri, const CovarianceRows& share) {
+  accumulate_sums<ScalarRows>(xr, xi, samples, channels, mr, mi, rr, ri, share);
 }
 
 void accumulate_vector128(const float* xr, const float* xi, std::int64_t samples,
                           std::int64_t channels, const float* mr, const float* mi, float* rr,
-                          float* ri) {
-  accumulate_sums<VectorRows<2>>(xr, xi, samples, channels, mr, mi, rr, ri);
+                          float* ri, const CovarianceRows& share) {
+  accumulate_sums<VectorRows<2>>(xr, xi, samples, channels, mr, mi, rr, ri, share);
 }
 
 #if TARVEL_SIMD_X86
 TARVEL_TARGET_AVX2 void accumulate_vector256(const float* xr, const float* xi, std::int64_t samples,
                                              std::int64_t channels, const float* mr,
-                                             const float* mi, float* rr, float* ri) {
-  accumulate_sums<VectorRows<4>>(xr, xi, samples, channels, mr, mi, rr, ri);
+                                             const float* mi, float* rr, float* ri,
+                                             const CovarianceRows& share) {
+  accumulate_sums<VectorRows<4>>(xr, xi, samples, channels, mr, mi, rr, ri, share);
 }
 #endif
 
@@ -373,20 +381,20 @@ TARVEL_TARGET_AVX2 void accumulate_vector256(const float* xr, const float* xi, s
 
 void accumulate_covariance_sums(SimdLevel level, const float* xr, const float* xi,
                                 std::int64_t samples, std::int64_t channels, const float* mr,
-                                const float* mi, float* rr, float* ri) {
+                                const float* mi, float* rr, float* ri, const CovarianceRows& rows) {
   switch (level) {
     case SimdLevel::kScalar:
-      accumulate_scalar(xr, xi, samples, channels, mr, mi, rr, ri);
+      accumulate_scalar(xr, xi, samples, channels, mr, mi, rr, ri, rows);
       return;
     case SimdLevel::kVector128:
-      accumulate_vector128(xr, xi, samples, channels, mr, mi, rr, ri);
+      accumulate_vector128(xr, xi, samples, channels, mr, mi, rr, ri, rows);
       return;
     case SimdLevel::kVector256:
     case SimdLevel::kVector512:  // chunks of four columns fill no wider vector
 #if TARVEL_SIMD_X86
-      accumulate_vector256(xr, xi, samples, channels, mr, mi, rr, ri);
+      accumulate_vector256(xr, xi, samples, channels, mr, mi, rr, ri, rows);
 #else
-      accumulate_vector128(xr, xi, samples, channels, mr, mi, rr, ri);
+      accumulate_vector128(xr, xi, samples, channels, mr, mi, rr, ri, rows);
 #endif
       return;
   }

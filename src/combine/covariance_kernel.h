@@ -18,8 +18,20 @@ namespace tarvel::detail {
 // l < k are accumulated too, the same way; the others are left as they are.
 // `level` must be supported by this processor. Cannot fail; does not
 // allocate.
+//
+// With `rows`, only the rows k of that share are accumulated: each element
+// still receives its samples in order, so the rows may be shared among
+// threads and give the same sums.
+struct CovarianceRows {
+  std::int64_t part = 0;  // the rows k with k % parts == part
+  std::int64_t parts = 1;
+
+  bool has(std::int64_t k) const { return parts == 1 || k % parts == part; }
+};
+
 void accumulate_covariance_sums(SimdLevel level, const float* xr, const float* xi,
                                 std::int64_t samples, std::int64_t channels, const float* mr,
-                                const float* mi, float* rr, float* ri);
+                                const float* mi, float* rr, float* ri,
+                                const CovarianceRows& rows = {});
 
 }  // namespace tarvel::detail

@@ -14,6 +14,7 @@
 #include "combine/channel_statistics.h"
 #include "combine/combine_test_support.h"
 #include "combine/extended_reference.h"
+#include "runtime/helper_thread.h"
 
 namespace tarvel {
 namespace {
@@ -28,23 +29,28 @@ constexpr std::int64_t kChannelCounts[] = {1, 2, 3, 4, 5, 7, 8, 16, 17};
 
 // Runs the fast statistics at every supported level and the reference on the
 // same samples and expects the same bits everywhere.
-void expect_as_reference(const SampleRows& rows, const std::string& what) {
+void expect_as_reference(const SampleRows& rows, const std::string& what,
+                         const std::vector<int>& worker_counts = {0}) {
   const testing::Samples x = testing::make_samples(rows);
   const auto channels = static_cast<std::int64_t>(rows.front().size());
   ComplexVector expected_m = testing::allocate_vector(channels);
   ComplexMatrix expected_r = testing::allocate_matrix(channels);
   reference::compute_means_and_covariance(x.xr, x.xi, expected_m, expected_r);
-  for (detail::SimdLevel level : testing::supported_levels()) {
-    SCOPED_TRACE(what + ", " + level_name(level) + ", K = " + std::to_string(channels) +
-                 ", S = " + std::to_string(rows.size()));
-    ComplexVector m = testing::allocate_vector(channels);
-    ComplexMatrix r = testing::allocate_matrix(channels);
-    compute_means_and_covariance(x.xr, x.xi, m, r, level);
-    EXPECT_TRUE(same_floats(m.re.data(), expected_m.re.data(), channels)) << "mr";
-    EXPECT_TRUE(same_floats(m.im.data(), expected_m.im.data(), channels)) << "mi";
-    EXPECT_TRUE(same_floats(r.re.row(1), expected_r.re.row(1), channels * channels)) << "Rr";
-    EXPECT_TRUE(same_floats(r.im.row(1), expected_r.im.row(1), channels * channels)) << "Ri";
-  }
+  for (const int workers : worker_counts)
+    for (detail::SimdLevel level : testing::supported_levels()) {
+      SCOPED_TRACE(what + ", " + level_name(level) + ", K = " + std::to_string(channels) +
+                   ", S = " + std::to_string(rows.size()) + ", " + std::to_string(workers) +
+                   " workers");
+      ComplexVector m = testing::allocate_vector(channels);
+      ComplexMatrix r = testing::allocate_matrix(channels);
+      force_worker_count(workers);
+      compute_means_and_covariance(x.xr, x.xi, m, r, level);
+      force_worker_count(0);
+      EXPECT_TRUE(same_floats(m.re.data(), expected_m.re.data(), channels)) << "mr";
+      EXPECT_TRUE(same_floats(m.im.data(), expected_m.im.data(), channels)) << "mi";
+      EXPECT_TRUE(same_floats(r.re.row(1), expected_r.re.row(1), channels * channels)) << "Rr";
+      EXPECT_TRUE(same_floats(r.im.row(1), expected_r.im.row(1), channels * channels)) << "Ri";
+    }
 }
 
 SampleRows random_rows(std::mt19937_64& random, const ValueRange& range, std::int64_t samples,
@@ -87,6 +93,16 @@ TEST(CovarianceKernel, RandomSamplesOfSeveralMagnitudes) {
         expect_as_reference(random_rows(random, range, samples, channels), range.name);
       }
     }
+  }
+}
+
+// Enough samples for the rows to be shared among threads, long rows and
+// short ones: the same sums for every count of threads.
+TEST(CovarianceKernel, RowsSharedAmongThreadsGiveTheSameSums) {
+  std::mt19937_64 random(17);
+  for (const std::int64_t channels : {2, 5, 16, 17}) {
+    expect_as_reference(random_rows(random, kRanges[3], std::int64_t{1} << 17, channels),
+                        kRanges[3].name, {1, 2, 3, 7, 16});
   }
 }
 
