@@ -1,11 +1,11 @@
 // The tool's phases on one input file, each timed alone, for the scaling
 // table (scaling.py): the count pass, the read pass, the channel statistics,
 // the combining (inverse, weights, combined signal and its statistics) and
-// the output file. The workers are the machine's, so `taskset` chooses them.
-// Prints one line: the workers, then each phase's best time of REPEAT in
-// seconds.
+// the output file. The workers are the machine's, so `taskset` chooses them,
+// unless WORKERS forces their count. Prints one line: the workers, then each
+// phase's best time of REPEAT in seconds.
 //
-//   phase_times FILE OUTPUT_FILE [REPEAT]
+//   phase_times FILE OUTPUT_FILE [REPEAT [WORKERS]]
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -32,10 +32,11 @@ double seconds_since(Clock::time_point start) {
 int main(int argc, char** argv) {
   using namespace tarvel;
   if (argc < 3) {
-    std::fprintf(stderr, "usage: %s FILE OUTPUT_FILE [REPEAT]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s FILE OUTPUT_FILE [REPEAT [WORKERS]]\n", argv[0]);
     return 2;
   }
   const int repeat = argc > 3 ? std::max(1, std::atoi(argv[3])) : 5;
+  if (argc > 4) force_worker_count(std::atoi(argv[4]));
   set_floating_point_environment();
   constexpr int kPhases = 5;
   double best[kPhases];

@@ -61,8 +61,28 @@ void accumulate_channel_sums(const float* xr, const float* xi, std::int64_t samp
   }
 }
 
-// Rows at least this long fill a cache line of their own, or nearly.
-constexpr std::int64_t kLongRow = 16;
+// The fewest rows a thread takes.
+constexpr std::int64_t kRowsPerPart = 4;
+
+// Channels up to this many have their sums copied for each thread.
+constexpr std::int64_t kFewChannels = 16;
+
+// The rows of part `part` of `parts`: consecutive rows, so that threads share
+// cache lines at the edges of their parts only, with about as many elements
+// in each part (row k holds channels - k of them; a part may have none).
+detail::CovarianceRows rows_of_part(std::int64_t channels, int part, int parts) {
+  const std::int64_t elements = channels * (channels + 1) / 2;
+  // The first row past `share` elements: a row goes before it when at least
+  // half of its elements do.
+  const auto first_after = [&](std::int64_t share) {
+    std::int64_t k = 0;
+    for (std::int64_t done = 0; k < channels && 2 * done + (channels - k) <= 2 * share; ++k) {
+      done += channels - k;
+    }
+    return k;
+  };
+  return {first_after(elements * part / parts), first_after(elements * (part + 1) / parts)};
+}
 
 // The covariance sums of one block, their rows shared among `workers`
 // threads when the block is large enough: each element is added to by one
@@ -70,33 +90,35 @@ constexpr std::int64_t kLongRow = 16;
 void accumulate_covariance_in_parts(detail::SimdLevel level, const SampleBlock& block,
                                     std::int64_t channels, const float* mr, const float* mi,
                                     float* rr, float* ri, int workers) {
+  // Every part works out the centred values of all channels again, so a part
+  // takes a group of rows at least, as the kernel goes through them.
   const std::int64_t pairs = channels * (channels + 1) / 2;
-  const int parts = shared_parts(block.count * pairs, workers, channels);
+  const int parts = shared_parts(block.count * pairs, workers, channels / kRowsPerPart);
   if (parts == 1) {
     detail::accumulate_covariance_sums(level, block.xr, block.xi, block.count, channels, mr, mi, rr,
                                        ri);
     return;
   }
   run_in_parts(parts, [&](int part) {
-    const detail::CovarianceRows rows{part, parts};
-    if (channels >= kLongRow) {
+    const detail::CovarianceRows rows = rows_of_part(channels, part, parts);
+    if (channels > kFewChannels) {
       detail::accumulate_covariance_sums(level, block.xr, block.xi, block.count, channels, mr, mi,
                                          rr, ri, rows);
       return;
     }
-    // Short rows share cache lines, which every sample would pass between
-    // the threads: each sums into a copy of its own and hands its rows back.
-    float own_r[kLongRow * kLongRow];
-    float own_i[kLongRow * kLongRow];
+    // The sums of few channels fit in a few cache lines, which every sample
+    // would pass between the threads: each sums into a copy of its own and
+    // hands its rows back.
+    float own_r[kFewChannels * kFewChannels];
+    float own_i[kFewChannels * kFewChannels];
     std::copy_n(rr, channels * channels, own_r);
     std::copy_n(ri, channels * channels, own_i);
     detail::accumulate_covariance_sums(level, block.xr, block.xi, block.count, channels, mr, mi,
                                        own_r, own_i, rows);
-    for (std::int64_t k = 0; k < channels; ++k) {
-      if (!rows.has(k)) continue;
-      std::copy_n(own_r + k * channels, channels, rr + k * channels);
-      std::copy_n(own_i + k * channels, channels, ri + k * channels);
-    }
+    const std::int64_t first = rows.first * channels;
+    const std::int64_t count = (rows.last - rows.first) * channels;
+    std::copy_n(own_r + first, count, rr + first);
+    std::copy_n(own_i + first, count, ri + first);
   });
 }
 

@@ -309,19 +309,25 @@ template <class Rows>
   }
   Columns columns;
   RowGroup rows;
+  // A share of the rows needs the columns from its first group on only:
+  // the elements are those on and above the diagonal.
+  const std::int64_t first_group = std::min(share.first, channels) / kChunk * kChunk;
+  const std::int64_t groups_end = (std::min(share.last, channels) + kChunk - 1) / kChunk * kChunk;
   for (std::int64_t n = 0; n < samples; ++n) {
     const float* xrn = xr + n * channels;
     const float* xin = xi + n * channels;
     bool coarse = true;  // every a, b, c, d met so far in this sample
     for (std::int64_t first = 0; first < channels; first += kBlock) {
       const std::int64_t last = std::min(channels, first + kBlock);
-      coarse = Rows::fill(xrn + first, xin + first, mr + first, mi + first, last - first, columns.c,
-                          columns.d) &&
+      if (last <= first_group) continue;
+      const std::int64_t from = std::max(first, first_group);
+      coarse = Rows::fill(xrn + from, xin + from, mr + from, mi + from, last - from,
+                          columns.c + (from - first), columns.d + (from - first)) &&
                coarse;
       const std::int64_t chunks_end = first + ((last - first) / kChunk) * kChunk;
       // The rows of a group are columns this block or an earlier one has
       // checked for coarseness.
-      for (std::int64_t k0 = 0; k0 < chunks_end; k0 += kChunk) {
+      for (std::int64_t k0 = first_group; k0 < std::min(chunks_end, groups_end); k0 += kChunk) {
         for (std::int64_t r = 0; r < kChunk; ++r) {
           if (k0 >= first) {
             rows.a[r] = columns.c[k0 - first + r];

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 
 #include "combine/simd_level.h"
 
@@ -23,10 +24,10 @@ namespace tarvel::detail {
 // still receives its samples in order, so the rows may be shared among
 // threads and give the same sums.
 struct CovarianceRows {
-  std::int64_t part = 0;  // the rows k with k % parts == part
-  std::int64_t parts = 1;
+  std::int64_t first = 0;  // the rows k with first <= k < last
+  std::int64_t last = std::numeric_limits<std::int64_t>::max();
 
-  bool has(std::int64_t k) const { return parts == 1 || k % parts == part; }
+  bool has(std::int64_t k) const { return k >= first && k < last; }
 };
 
 void accumulate_covariance_sums(SimdLevel level, const float* xr, const float* xi,

@@ -11,10 +11,10 @@ namespace tarvel {
 inline constexpr std::int64_t kMinSharedProducts = std::int64_t{1} << 16;
 
 // Into how many parts `products` products are shared: one per worker, at
-// most `most`, each of at least kMinSharedProducts.
+// most `most` (and at least one), each of at least kMinSharedProducts.
 inline int shared_parts(std::int64_t products, int workers, std::int64_t most) {
-  return static_cast<int>(std::clamp<std::int64_t>(products / kMinSharedProducts, 1,
-                                                   std::min<std::int64_t>(workers, most)));
+  const std::int64_t limit = std::max<std::int64_t>(1, std::min<std::int64_t>(workers, most));
+  return static_cast<int>(std::clamp<std::int64_t>(products / kMinSharedProducts, 1, limit));
 }
 
 }  // namespace tarvel

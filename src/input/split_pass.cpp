@@ -7,6 +7,13 @@
 #include "platform/waiting.h"
 
 namespace tarvel {
+namespace {
+
+// The chunk size of the readings of the pieces after the first: smaller than
+// the first's, as there may be many, and the memory of each is new.
+constexpr std::size_t kPieceBufferSize = std::size_t{64} * 1024;
+
+}  // namespace
 
 SplitPass::~SplitPass() {
   give_up_from(1);
@@ -98,7 +105,8 @@ void SplitPass::open_pieces() {
   for (int piece = 1; piece < pieces(); ++piece) {
     Piece& p = pieces_[piece];
     if (!platform::seek_to(p.handle, places_[piece].raw_offset) ||
-        open_detached_input(p.file, std::exchange(p.handle, platform::kNoFile)) != kNoError) {
+        open_detached_input(p.file, std::exchange(p.handle, platform::kNoFile),
+                            kPieceBufferSize) != kNoError) {
       places_.resize(static_cast<std::size_t>(piece));
       break;
     }

@@ -2,7 +2,14 @@
 
 #include <limits>
 
+#include "platform/memory.h"
+
 namespace tarvel::detail {
+namespace {
+
+constexpr std::size_t kLargeArrayBytes = std::size_t{4} << 20;
+
+}  // namespace
 
 RuntimeErrorCode allocate_zeroed(std::int64_t rows, std::int64_t columns, std::size_t size,
                                  void** storage) {
@@ -20,6 +27,8 @@ RuntimeErrorCode allocate_zeroed(std::int64_t rows, std::int64_t columns, std::s
   }
   void* memory = std::calloc(elements, size);
   if (memory == nullptr) return kOutOfMemory;
+  // A large array is fresh memory that the run fills whole, soon.
+  if (bytes >= kLargeArrayBytes) platform::advise_large_pages(memory, bytes);
   *storage = memory;
   return kNoError;
 }
