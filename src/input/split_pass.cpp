@@ -105,8 +105,8 @@ void SplitPass::open_pieces() {
   for (int piece = 1; piece < pieces(); ++piece) {
     Piece& p = pieces_[piece];
     if (!platform::seek_to(p.handle, places_[piece].raw_offset) ||
-        open_detached_input(p.file, std::exchange(p.handle, platform::kNoFile),
-                            kPieceBufferSize) != kNoError) {
+        open_detached_input(p.file, std::exchange(p.handle, platform::kNoFile), kPieceBufferSize) !=
+            kNoError) {
       places_.resize(static_cast<std::size_t>(piece));
       break;
     }
