@@ -21,7 +21,7 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 inline void combine_one(const float* xr, const float* xi, const float* vr, const float* vi,
                         std::int64_t channels, float& yr, float& yi) {
   if (!combine_sample_in_double(xr, xi, vr, vi, channels, yr, yi)) {
-    combine_sample_extended(xr, xi, vr, vi, channels, yr, yi);
+    combine_sample_double_or_extended(xr, xi, vr, vi, channels, yr, yi);
   }
 }
 
@@ -32,8 +32,8 @@ inline void combine_one(const float* xr, const float* xi, const float* vr, const
                                                   const float* vi, float* yr, float* yi) {
   for (int lane = 0; lanes != 0; ++lane, lanes >>= 1) {
     if ((lanes & 1) != 0) {
-      combine_sample_extended(xr + lane * channels, xi + lane * channels, vr, vi, channels,
-                              yr[lane], yi[lane]);
+      combine_sample_double_or_extended(xr + lane * channels, xi + lane * channels, vr, vi,
+                                        channels, yr[lane], yi[lane]);
     }
   }
 }
@@ -124,12 +124,10 @@ void combine_samples(SimdLevel level, const float* xr, const float* xi, std::int
       return;
 #if TARVEL_SIMD_X86
     case SimdLevel::kVector256:
-    case SimdLevel::kVector512:  // eight lanes measured no faster than four
       combine_vector256(xr, xi, samples, channels, vr, vi, yr, yi);
       return;
 #else
     case SimdLevel::kVector256:
-    case SimdLevel::kVector512:
       combine_vector128(xr, xi, samples, channels, vr, vi, yr, yi);
       return;
 #endif

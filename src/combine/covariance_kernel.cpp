@@ -396,7 +396,6 @@ void accumulate_covariance_sums(SimdLevel level, const float* xr, const float* x
       accumulate_vector128(xr, xi, samples, channels, mr, mi, rr, ri, rows);
       return;
     case SimdLevel::kVector256:
-    case SimdLevel::kVector512:  // chunks of four columns fill no wider vector
 #if TARVEL_SIMD_X86
       accumulate_vector256(xr, xi, samples, channels, mr, mi, rr, ri, rows);
 #else

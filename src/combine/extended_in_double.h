@@ -136,10 +136,9 @@ inline bool two_steps_round_alike(double u1, double u2, double rounded) {
 // evaluation passes two_steps_round_alike takes the double result, and only
 // the others are evaluated in extended precision (slow where the extended
 // type is the portable one).
-[[gnu::noinline, gnu::cold]] inline void combine_sample_extended(const float* xr, const float* xi,
-                                                                 const float* vr, const float* vi,
-                                                                 std::int64_t channels, float& yr,
-                                                                 float& yi) {
+[[gnu::noinline, gnu::cold]] inline void combine_sample_double_or_extended(
+    const float* xr, const float* xi, const float* vr, const float* vi, std::int64_t channels,
+    float& yr, float& yi) {
   float sr = 0;
   float si = 0;
   for (std::int64_t k = 0; k < channels; ++k) {

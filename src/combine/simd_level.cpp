@@ -10,11 +10,9 @@ bool simd_level_supported(SimdLevel level) {
     case SimdLevel::kVector128:
       return true;
     case SimdLevel::kVector256:
-    case SimdLevel::kVector512:
 #if TARVEL_SIMD_X86
       __builtin_cpu_init();  // may run before the library's own initialisation
-      return __builtin_cpu_supports("avx2") != 0 &&
-             (level == SimdLevel::kVector256 || __builtin_cpu_supports("avx512f") != 0);
+      return __builtin_cpu_supports("avx2") != 0;
 #else
       return false;
 #endif
@@ -23,12 +21,8 @@ bool simd_level_supported(SimdLevel level) {
 }
 
 SimdLevel best_simd_level() {
-  static const SimdLevel best = [] {
-    for (SimdLevel level : {SimdLevel::kVector512, SimdLevel::kVector256}) {
-      if (simd_level_supported(level)) return level;
-    }
-    return SimdLevel::kVector128;
-  }();
+  static const SimdLevel best =
+      simd_level_supported(SimdLevel::kVector256) ? SimdLevel::kVector256 : SimdLevel::kVector128;
   return best;
 }
 

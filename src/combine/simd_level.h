@@ -6,9 +6,10 @@ namespace tarvel::detail {
 
 // kScalar evaluates one value at a time in double precision; kVector128 two
 // doubles per instruction (SSE2, which every x86-64 has, or NEON on aarch64),
-// kVector256 four (AVX2), kVector512 eight (AVX-512F), each kernel taking the
-// widest vectors that pay up to its level. All of them give the same bits.
-enum class SimdLevel { kScalar, kVector128, kVector256, kVector512 };
+// kVector256 four (AVX2). All of them give the same bits. No kernel goes
+// wider: the covariance's chunks of four columns fill no wider vector, and
+// the combined signal measured no faster with eight lanes than with four.
+enum class SimdLevel { kScalar, kVector128, kVector256 };
 
 // Whether this processor can run `level`.
 bool simd_level_supported(SimdLevel level);

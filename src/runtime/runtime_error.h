@@ -32,8 +32,9 @@ enum RuntimeErrorCode : int {
 const char* runtime_error_message(int code);
 
 // The outcome of the latest run-time operation (open, close, allocation, print).
-// The tool is single-threaded, so one process-wide value serves as the
-// per-thread error state.
+// Only the main thread opens, closes, allocates and prints (the threads that
+// share the work report to it), so one process-wide value serves as its
+// error state.
 RuntimeErrorCode current_error();
 void set_current_error(RuntimeErrorCode code);
 

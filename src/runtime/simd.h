@@ -1,8 +1,8 @@
 // Vectors for kernels written once: the compiler's vector extension (GCC and
 // Clang), whose +, -, *, &, |, ^ and comparisons work lane by lane and become
 // the instructions of whatever the enclosing function is compiled for: SSE2
-// or NEON at 16 bytes, AVX2 at 32 and AVX-512 at 64 bytes inside functions
-// marked TARVEL_TARGET_AVX2 or TARVEL_TARGET_AVX512. A kernel is a template
+// or NEON at 16 bytes and AVX2 at 32 bytes inside functions marked
+// TARVEL_TARGET_AVX2. A kernel is a template
 // on its vector width, inlined whole into one such function per width; every
 // helper here is always inlined, so it takes the instructions of the
 // function it lands in and no vector ever crosses a call.
@@ -25,12 +25,11 @@
 // The lambdas of the helpers are inlined too, even in unoptimised builds.
 #define TARVEL_INLINE_LAMBDA __attribute__((always_inline))
 
-// Marks a function compiled for AVX2 or AVX-512F (x86 only); call it only
+// Marks a function compiled for AVX2 (x86 only); call it only
 // where simd_level_supported says the processor has the instructions.
 #if defined(__x86_64__) || defined(__i386__)
 #define TARVEL_SIMD_X86 1
 #define TARVEL_TARGET_AVX2 [[gnu::target("avx2")]]
-#define TARVEL_TARGET_AVX512 [[gnu::target("avx2,avx512f")]]
 #else
 #define TARVEL_SIMD_X86 0
 #endif
@@ -204,8 +203,7 @@ template <class M>
 
 // True when some lane of the comparison result `mask` is set. On x86 a
 // 32-byte mask is tested with an AVX instruction, so only in functions
-// marked TARVEL_TARGET_AVX2 or TARVEL_TARGET_AVX512, the only place such
-// vectors belong.
+// marked TARVEL_TARGET_AVX2, the only place such vectors belong.
 template <class M>
 [[gnu::always_inline]] inline bool any(M mask) {
 #if TARVEL_VPTEST_ANY

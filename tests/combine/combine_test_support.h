@@ -192,8 +192,8 @@ inline float random_special(std::mt19937_64& random) {
 // The vector levels this processor can run, the scalar one first.
 inline std::vector<detail::SimdLevel> supported_levels() {
   std::vector<detail::SimdLevel> levels;
-  for (detail::SimdLevel level : {detail::SimdLevel::kScalar, detail::SimdLevel::kVector128,
-                                  detail::SimdLevel::kVector256, detail::SimdLevel::kVector512}) {
+  for (detail::SimdLevel level :
+       {detail::SimdLevel::kScalar, detail::SimdLevel::kVector128, detail::SimdLevel::kVector256}) {
     if (detail::simd_level_supported(level)) levels.push_back(level);
   }
   return levels;
@@ -207,8 +207,6 @@ inline const char* level_name(detail::SimdLevel level) {
       return "128-bit vectors";
     case detail::SimdLevel::kVector256:
       return "256-bit vectors";
-    case detail::SimdLevel::kVector512:
-      return "512-bit vectors";
   }
   return "?";
 }
