@@ -16,6 +16,8 @@
 #include <string>
 #include <thread>
 
+#include "runtime/report_lines.h"
+#include "support/abort_report.h"
 #include "support/e2e_run.h"
 #include "support/temp_folder.h"
 
@@ -118,7 +120,7 @@ TEST(OddNames, NameOf255BytesIsReadButItsOutputNameCannotBeCreated) {
   folder.write(name, "0 1 1\n1 3 1\n");
   RunResult run = run_tarvel(folder, {name});
   EXPECT_TRUE(run.out.ends_with(crlf("\nwriting " + name.substr(0, 251) + "_out.txt\n")));
-  EXPECT_BYTES("stderr", abort_report(2, "file not found", 214), run.err);
+  EXPECT_BYTES("stderr", abort_report(2, "file not found", kOpenOutputLine), run.err);
   EXPECT_EQ(run.status, 2);
 }
 
@@ -128,7 +130,7 @@ TEST(OddInputs, LineOf64MiBWithoutLineEnd) {
   write_repeated(folder.file("long.txt"), std::string(1024, 'a'), 64 * 1024);
   RunResult run = run_tarvel(folder, {"long.txt"});
   EXPECT_BYTES("stdout", "reading long.txt 0 channels 1 samples\r\n", run.out);
-  EXPECT_BYTES("stderr", abort_report(1, "illegal function call", 40), run.err);
+  EXPECT_BYTES("stderr", abort_report(1, "illegal function call", kSampleTableLine), run.err);
   EXPECT_EQ(run.status, 1);
 }
 
@@ -138,7 +140,7 @@ TEST(OddInputs, TenMillionEmptyLines) {
   write_repeated(folder.file("empty-lines.txt"), "\n", 10000000);
   RunResult run = run_tarvel(folder, {"empty-lines.txt"});
   EXPECT_BYTES("stdout", "reading empty-lines.txt 0 channels 10000000 samples\r\n", run.out);
-  EXPECT_BYTES("stderr", abort_report(1, "illegal function call", 40), run.err);
+  EXPECT_BYTES("stderr", abort_report(1, "illegal function call", kSampleTableLine), run.err);
   EXPECT_EQ(run.status, 1);
 }
 
@@ -188,7 +190,7 @@ TEST(Memory, SampleTableBeyondTheAddressSpaceLimitIsOutOfMemory) {
   folder.write("wide.txt", first_line + "\n" + contents);
   RunResult run = run_tarvel(folder, {"wide.txt"}, {"prlimit", "--as=150000000", "--"});
   EXPECT_BYTES("stdout", "reading wide.txt 1000 channels 30000 samples\r\n", run.out);
-  EXPECT_BYTES("stderr", abort_report(4, "out of memory", 40), run.err);
+  EXPECT_BYTES("stderr", abort_report(4, "out of memory", kSampleTableLine), run.err);
   EXPECT_EQ(run.status, 4);
 }
 
@@ -204,7 +206,7 @@ TEST(Memory, HundredThousandFieldsOnTheFirstLine) {
   // One sample of 49999 channels: the covariance alone needs 10 GB.
   RunResult run = run_tarvel(folder, {"wide.txt"}, {"prlimit", "--as=2000000000", "--"});
   EXPECT_BYTES("stdout", "reading wide.txt 49999 channels 1 samples\r\n", run.out);
-  EXPECT_BYTES("stderr", abort_report(4, "out of memory", 65), run.err);
+  EXPECT_BYTES("stderr", abort_report(4, "out of memory", kStatisticsLine), run.err);
   EXPECT_EQ(run.status, 4);
 }
 
@@ -297,7 +299,7 @@ TEST(OutputBlocked, FullDiskUnderALongOutputIsAnIoErrorAtTheClose) {
   std::filesystem::create_symlink("/dev/full", folder.file("big_out.txt"));
   RunResult run = run_tarvel(folder, {"big.txt"});
   EXPECT_TRUE(run.out.ends_with("\r\nwriting big_out.txt\r\n")) << run.out;
-  EXPECT_BYTES("stderr", abort_report(3, "file I/O error", 219), run.err);
+  EXPECT_BYTES("stderr", abort_report(3, "file I/O error", kCloseOutputLine), run.err);
   EXPECT_EQ(run.status, 3);
 #endif
 }
