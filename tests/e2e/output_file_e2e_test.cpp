@@ -81,7 +81,7 @@ TEST(OutputFile, FolderInTheWayAbortsAtTheOpenAfterTheWholeReport) {
   EXPECT_EQ(run.status, 2);
 }
 
-TEST(OutputFile, FullDiskIsAnIoErrorAtTheClose) {
+TEST(OutputFile, FullDiskUnderATwoLineOutputIsAnIoErrorAtTheClose) {
 #ifdef _WIN32
   GTEST_SKIP() << "Windows has no device like /dev/full that refuses every write";
 #else
