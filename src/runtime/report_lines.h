@@ -1,7 +1,7 @@
 // The report line of each guarded step of the run: the line an abort report
-// names when that step fails ("at line N of tarvel()"). The numbers are part
-// of what the tool prints, so they live here once, for the code that aborts
-// and the tests that expect the abort.
+// names when that step fails ("at line N of tarvel()"). The tool prints
+// them, so they live here once, for the code that aborts and the tests that
+// expect the abort.
 #pragma once
 
 namespace tarvel {
