@@ -21,9 +21,9 @@
 #include "combine/channel_statistics.h"
 #include "combine/combining.h"
 #include "combine/complex_arrays.h"
-#include "combine/extended_reference.h"
 #include "combine/simd_level.h"
 #include "runtime/arrays.h"
+#include "support/extended_reference.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "platform/startup.h"
 #include "runtime/fp_environment.h"
 #include "runtime/helper_thread.h"
-#include "runtime/signals.h"
+#include "runtime/signal_errors.h"
 
 int main(int argc, char** argv) {
   if (argc < 2) return 2;

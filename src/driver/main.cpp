@@ -6,7 +6,7 @@
 #include "driver/run_sequence.h"
 #include "platform/startup.h"
 #include "runtime/fp_environment.h"
-#include "runtime/signals.h"
+#include "runtime/signal_errors.h"
 
 int main(int argc, char** argv) {
   tarvel::platform::prepare_process();

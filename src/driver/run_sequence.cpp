@@ -9,17 +9,11 @@
 #include "output/output_file.h"
 #include "output/print.h"
 #include "runtime/open_files.h"
+#include "runtime/report_lines.h"
 #include "runtime/runtime_error.h"
 
 namespace tarvel {
 namespace {
-
-// Report line numbers of the guarded allocation steps.
-constexpr int kSampleTableLine = 40;
-constexpr int kStatisticsLine = 65;
-constexpr int kSnrLine = 102;
-constexpr int kInverseAndWeightsLine = 124;
-constexpr int kCombinedSignalLine = 178;
 
 // The most output formatted ahead of the file's opening.
 constexpr std::size_t kMaxEarlyBytes = std::size_t{8} << 20;

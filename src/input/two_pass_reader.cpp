@@ -7,15 +7,10 @@
 #include "input/line_reader.h"
 #include "input/sample_rows.h"
 #include "input/split_pass.h"
+#include "runtime/report_lines.h"
 
 namespace tarvel {
 namespace {
-
-// Report line numbers of the guarded steps of the two passes.
-constexpr int kFirstOpenLine = 19;
-constexpr int kFirstCloseLine = 26;
-constexpr int kSecondOpenLine = 41;
-constexpr int kSecondCloseLine = 51;
 
 void check(const PassFailure& failure) {
   if (failure.code != kNoError) raise_runtime_error(failure.code, failure.report_line);

@@ -42,8 +42,9 @@ struct PassFailure {
   int report_line = 0;
 };
 
-// Opens the input file (aborts at report line 19), counts every line that the
-// line reader delivers while keeping only the first, and closes it (line 26).
+// Opens the input file (aborts at kFirstOpenLine), counts every line that the
+// line reader delivers while keeping only the first, and closes it
+// (kFirstCloseLine).
 // Counts are 64-bit so that they never wrap. A large file has the lines of
 // its pieces counted by other threads (see `split`), with the same
 // result.
@@ -57,8 +58,9 @@ PassFailure count_lines(std::string_view input_name, FirstPass& result, const Sp
 // of the field count of `first_line`.
 std::int64_t count_fields(std::string_view first_line);
 
-// Opens the input file again (aborts at report line 41), reads samples until
-// S are read or the file ends before a sample begins, closes it (line 51), and
+// Opens the input file again (aborts at kSecondOpenLine), reads samples until
+// S are read or the file ends before a sample begins, closes it
+// (kSecondCloseLine), and
 // returns the number of samples read. A large file has its pieces after the first read
 // by other threads (see `split`), with the same result; they start at
 // `known` when the file has not changed since that was found. Does not

@@ -10,13 +10,12 @@
 #include "output/real_format.h"
 #include "runtime/open_files.h"
 #include "runtime/ordered_blocks.h"
+#include "runtime/report_lines.h"
 
 namespace tarvel {
 namespace {
 
 constexpr std::size_t kOutputBufferSize = 8192;
-constexpr int kOpenOutputLine = 214;
-constexpr int kCloseOutputLine = 219;
 
 constexpr std::size_t kStagingSize = std::size_t{1} << 20;
 

@@ -38,8 +38,8 @@ bool produce_output_lines(const OutputColumns& columns, EarlyLines* early, const
                           const std::stop_token& stop = {});
 
 // Prints the empty console line and the writing line, creates the file (abort
-// at report line 214 on failure), writes one line per sample "t yr yi" and
-// closes it (abort at report line 219, code 3, when any byte could not be
+// at kOpenOutputLine on failure), writes one line per sample "t yr yi" and
+// closes it (abort at kCloseOutputLine, code 3, when any byte could not be
 // written). Returns only when every byte reached the file. `early`, when
 // given, holds the first lines of the same arrays, formatted ahead; it is
 // stopped once the file is open.

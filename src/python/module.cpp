@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "arrays.h"
 #include "errors.h"
+#include "numpy_arrays.h"
 #include "tarvel/tarvel.h"
 #include "worker_call.h"
 

@@ -5,7 +5,7 @@
 #include <exception>
 
 #include "platform/processors.h"
-#include "platform/signals.h"
+#include "platform/system_signals.h"
 #include "runtime/fp_environment.h"
 
 namespace tarvel {

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "runtime/signals.h"
+#include "runtime/signal_errors.h"
 
 namespace tarvel {
 namespace {

@@ -1,9 +1,9 @@
 #include "runtime/runtime_error.h"
 
 #include "platform/console.h"
-#include "platform/signals.h"
+#include "platform/system_signals.h"
 #include "runtime/open_files.h"
-#include "runtime/signals.h"
+#include "runtime/signal_errors.h"
 
 namespace tarvel {
 namespace {

@@ -13,7 +13,7 @@
 
 #include "combine/combine_test_support.h"
 #include "combine/combining.h"
-#include "combine/extended_reference.h"
+#include "support/extended_reference.h"
 
 namespace tarvel {
 namespace {

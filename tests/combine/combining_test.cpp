@@ -17,8 +17,8 @@
 #include "combine/channel_statistics.h"
 #include "combine/combine_test_support.h"
 #include "combine/extended.h"
-#include "combine/extended_reference.h"
 #include "combine/matrix_inversion.h"
+#include "support/extended_reference.h"
 
 namespace tarvel {
 namespace {

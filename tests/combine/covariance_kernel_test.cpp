@@ -13,8 +13,8 @@
 
 #include "combine/channel_statistics.h"
 #include "combine/combine_test_support.h"
-#include "combine/extended_reference.h"
 #include "runtime/helper_thread.h"
+#include "support/extended_reference.h"
 
 namespace tarvel {
 namespace {

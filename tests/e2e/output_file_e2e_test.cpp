@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <string>
 
+#include "runtime/report_lines.h"
+#include "support/abort_report.h"
 #include "support/e2e_run.h"
 #include "support/temp_folder.h"
 
@@ -75,13 +77,11 @@ TEST(OutputFile, FolderInTheWayAbortsAtTheOpenAfterTheWholeReport) {
   RunResult run = run_tarvel(folder, {"data.txt"});
   EXPECT_BYTES("stdout", report_before_writing("data.txt") + crlf("\nwriting data_out.txt\n"),
                run.out);
-  EXPECT_BYTES("stderr",
-               "\nAborting due to runtime error 2 (file not found) at line 214 of tarvel()\n\n",
-               run.err);
+  EXPECT_BYTES("stderr", abort_report(2, "file not found", kOpenOutputLine), run.err);
   EXPECT_EQ(run.status, 2);
 }
 
-TEST(OutputFile, FullDiskIsAnIoErrorAtTheClose) {
+TEST(OutputFile, FullDiskUnderATwoLineOutputIsAnIoErrorAtTheClose) {
 #ifdef _WIN32
   GTEST_SKIP() << "Windows has no device like /dev/full that refuses every write";
 #else
@@ -92,9 +92,7 @@ TEST(OutputFile, FullDiskIsAnIoErrorAtTheClose) {
   RunResult run = run_tarvel(folder, {"data.txt"});
   EXPECT_BYTES("stdout", report_before_writing("data.txt") + crlf("\nwriting data_out.txt\n"),
                run.out);
-  EXPECT_BYTES("stderr",
-               "\nAborting due to runtime error 3 (file I/O error) at line 219 of tarvel()\n\n",
-               run.err);
+  EXPECT_BYTES("stderr", abort_report(3, "file I/O error", kCloseOutputLine), run.err);
   EXPECT_EQ(run.status, 3);
 #endif
 }
@@ -111,9 +109,7 @@ TEST(OutputFile, ReadOnlyFolderAbortsAtTheOpen) {
   std::filesystem::permissions(
       folder.file("ro"), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
   RunResult run = run_tarvel(folder, {"ro/data.txt"});
-  EXPECT_BYTES("stderr",
-               "\nAborting due to runtime error 2 (file not found) at line 214 of tarvel()\n\n",
-               run.err);
+  EXPECT_BYTES("stderr", abort_report(2, "file not found", kOpenOutputLine), run.err);
   EXPECT_EQ(run.status, 2);
 #endif
 }

@@ -9,6 +9,8 @@
 #include <map>
 #include <string>
 
+#include "runtime/report_lines.h"
+#include "support/abort_report.h"
 #include "support/e2e_run.h"
 #include "support/temp_folder.h"
 
@@ -35,7 +37,7 @@ TEST(RunEnds, MissingFileAbortsAtTheFirstOpen) {
   TempFolder folder;
   RunResult run = run_tarvel(folder, {"nothing.txt"});
   EXPECT_BYTES("stdout", "", run.out);
-  EXPECT_BYTES("stderr", abort_report(2, "file not found", 19), run.err);
+  EXPECT_BYTES("stderr", abort_report(2, "file not found", kFirstOpenLine), run.err);
   EXPECT_EQ(run.status, 2);
   EXPECT_TRUE(folder.files().empty());
 }
@@ -51,7 +53,7 @@ TEST(RunEnds, ArgumentsAreJoinedWithSingleBlanks) {
 
   // Two names that match no single file are one name that fails to open.
   RunResult joined = run_tarvel(folder, {"my", "data.txt", "extra.txt"});
-  EXPECT_BYTES("stderr", abort_report(2, "file not found", 19), joined.err);
+  EXPECT_BYTES("stderr", abort_report(2, "file not found", kFirstOpenLine), joined.err);
   EXPECT_EQ(joined.status, 2);
 }
 
@@ -60,7 +62,7 @@ TEST(RunEnds, EmptyFileHasNoSamplesAndNoChannels) {
   folder.write("empty.txt", "");
   RunResult run = run_tarvel(folder, {"empty.txt"});
   EXPECT_BYTES("stdout", "reading empty.txt 0 channels 0 samples\r\n", run.out);
-  EXPECT_BYTES("stderr", abort_report(1, "illegal function call", 40), run.err);
+  EXPECT_BYTES("stderr", abort_report(1, "illegal function call", kSampleTableLine), run.err);
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(folder.files().size(), 1u);
 }
@@ -80,7 +82,7 @@ TEST(RunEnds, DevicesAreRefusedAtTheFirstOpen) {
     std::filesystem::create_directory(folder.file("sub"));
     RunResult run = run_tarvel(folder, {device});
     EXPECT_BYTES("stdout", "", run.out);
-    EXPECT_BYTES("stderr", abort_report(1, "illegal function call", 19), run.err);
+    EXPECT_BYTES("stderr", abort_report(1, "illegal function call", kFirstOpenLine), run.err);
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(folder.files().empty());
   }
@@ -91,7 +93,7 @@ TEST(RunEnds, TabSeparatedFileHasNoChannels) {
   folder.write("tabs.txt", "0\t1\t1\n1\t3\t1\n");
   RunResult run = run_tarvel(folder, {"tabs.txt"});
   EXPECT_BYTES("stdout", "reading tabs.txt 0 channels 2 samples\r\n", run.out);
-  EXPECT_BYTES("stderr", abort_report(1, "illegal function call", 40), run.err);
+  EXPECT_BYTES("stderr", abort_report(1, "illegal function call", kSampleTableLine), run.err);
   EXPECT_EQ(run.status, 1);
 }
 
@@ -100,7 +102,7 @@ TEST(RunEnds, FolderAsInputIsFileNotFound) {
   std::filesystem::create_directory(folder.file("sub.txt"));
   RunResult run = run_tarvel(folder, {"sub.txt"});
   EXPECT_BYTES("stdout", "", run.out);
-  EXPECT_BYTES("stderr", abort_report(2, "file not found", 19), run.err);
+  EXPECT_BYTES("stderr", abort_report(2, "file not found", kFirstOpenLine), run.err);
   EXPECT_EQ(run.status, 2);
 }
 
@@ -112,7 +114,7 @@ TEST(RunEnds, FifoAsInputHasNoSizeAndDoesNotWait) {
   ASSERT_EQ(::mkfifo(folder.file("pipe.txt").c_str(), 0600), 0);
   RunResult run = run_tarvel(folder, {"pipe.txt"});
   EXPECT_BYTES("stdout", "", run.out);
-  EXPECT_BYTES("stderr", abort_report(1, "illegal function call", 19), run.err);
+  EXPECT_BYTES("stderr", abort_report(1, "illegal function call", kFirstOpenLine), run.err);
   EXPECT_EQ(run.status, 1);
 #endif
 }
@@ -136,7 +138,7 @@ TEST(RunEnds, OneChannelOnlyFirstLineDecidesTheCount) {
   folder.write("two-fields.txt", "0 1\n1 2\n");
   RunResult run = run_tarvel(folder, {"two-fields.txt"});
   EXPECT_BYTES("stdout", "reading two-fields.txt 0 channels 2 samples\r\n", run.out);
-  EXPECT_BYTES("stderr", abort_report(1, "illegal function call", 40), run.err);
+  EXPECT_BYTES("stderr", abort_report(1, "illegal function call", kSampleTableLine), run.err);
   EXPECT_EQ(run.status, 1);
 }
 

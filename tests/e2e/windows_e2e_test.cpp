@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <string>
 
+#include "runtime/report_lines.h"
+#include "support/abort_report.h"
 #include "support/e2e_run.h"
 #include "support/temp_folder.h"
 #include "support/wine.h"
@@ -73,7 +75,7 @@ TEST(WindowsNames, WildcardsAreExpandedBeforeTheNameIsJoined) {
     RunResult run = run_tarvel(folder, {row.pattern});
     if (row.input == nullptr) {
       EXPECT_BYTES("stdout", "", run.out);
-      EXPECT_BYTES("stderr", abort_report(2, "file not found", 19), run.err);
+      EXPECT_BYTES("stderr", abort_report(2, "file not found", kFirstOpenLine), run.err);
       EXPECT_EQ(run.status, 2);
     } else {
       EXPECT_TRUE(run.out.starts_with("reading " + std::string(row.input) + " ")) << run.out;
@@ -90,7 +92,7 @@ TEST(WindowsStreams, StandardStreamsAreBinary) {
     folder.write("empty.txt", "");
     RunResult run = run_tarvel(folder, {"empty.txt"}, {}, streams);
     EXPECT_BYTES("stdout", "reading empty.txt 0 channels 0 samples\r\n", run.out);
-    EXPECT_BYTES("stderr", abort_report(1, "illegal function call", 40), run.err);
+    EXPECT_BYTES("stderr", abort_report(1, "illegal function call", kSampleTableLine), run.err);
     EXPECT_EQ(run.status, 1);
   }
 }
@@ -113,7 +115,7 @@ TEST(WindowsFiles, ReadOnlyOutputFileCannotBeReplaced) {
   }
   RunResult run = run_tarvel(folder, {"data.txt"});
   EXPECT_TRUE(run.out.ends_with("\r\nwriting data_out.txt\r\n")) << run.out;
-  EXPECT_BYTES("stderr", abort_report(2, "file not found", 214), run.err);
+  EXPECT_BYTES("stderr", abort_report(2, "file not found", kOpenOutputLine), run.err);
   EXPECT_EQ(run.status, 2);
   EXPECT_BYTES("data_out.txt", "old", read_file(folder.file("data_out.txt")));
   ::SetFileAttributesW(output.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -130,12 +132,12 @@ TEST(WindowsFiles, FileHeldByAnotherProcess) {
     int line;  // where the run aborts, 0 when it does not
   };
   const Row rows[] = {
-      {"data.txt", GENERIC_READ, 0, 19},
+      {"data.txt", GENERIC_READ, 0, kFirstOpenLine},
       {"data.txt", GENERIC_READ, FILE_SHARE_READ, 0},
       {"data.txt", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, 0},
-      {"data.txt", GENERIC_WRITE, FILE_SHARE_WRITE, 19},  // no reader allowed
-      {"data_out.txt", GENERIC_READ, 0, 214},
-      {"data_out.txt", GENERIC_READ, FILE_SHARE_READ, 214},  // no writer allowed
+      {"data.txt", GENERIC_WRITE, FILE_SHARE_WRITE, kFirstOpenLine},  // no reader allowed
+      {"data_out.txt", GENERIC_READ, 0, kOpenOutputLine},
+      {"data_out.txt", GENERIC_READ, FILE_SHARE_READ, kOpenOutputLine},  // no writer allowed
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(std::string(row.held) + " share " + std::to_string(row.share));

@@ -6,7 +6,7 @@
 //
 // From the byte-at-a-time reference (S lines, K channels from the first line,
 // the samples the second pass finds) the end of the run is known in advance:
-// status 1 with the abort report of line 40 when S or K is 0; status 17 with
+// status 1 with the abort report of kSampleTableLine when S or K is 0; status 17 with
 // nothing on standard error and no output file when the file ends before S
 // samples; otherwise status 0, nothing on standard error, and an output file
 // of exactly S lines, each ending CR LF. After every run no numbered file may
@@ -35,6 +35,7 @@
 #include "fuzz_support.h"
 #include "runtime/fp_environment.h"
 #include "runtime/open_files.h"
+#include "runtime/report_lines.h"
 #include "runtime/runtime_error.h"
 
 namespace tarvel::fuzz {
@@ -197,8 +198,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string want_err;
   if (sample_count == 0 || channel_count == 0) {
     want_status = kIllegalFunctionCall;
-    want_err =
-        "\nAborting due to runtime error 1 (illegal function call) at line 40 of tarvel()\n\n";
+    want_err = "\nAborting due to runtime error 1 (illegal function call) at line " +
+               std::to_string(kSampleTableLine) + " of tarvel()\n\n";
   } else if (reference_read_samples(delivered, sample_count, channel_count).read < sample_count) {
     want_status = kEndOfFile;
   }

@@ -14,11 +14,14 @@
 
 #include "input/input_test_files.h"
 #include "runtime/open_files.h"
+#include "runtime/report_lines.h"
+#include "support/abort_report.h"
 #include "support/temp_folder.h"
 
 namespace tarvel {
 namespace {
 
+using testing::abort_report;
 using testing::letters;
 using testing::TempFolder;
 using testing::visible;
@@ -387,36 +390,31 @@ TEST(ReadSamples, ReadsABigFile) {
   }
 }
 
-std::string abort_report(int code, const char* message, int line) {
-  return "\nAborting due to runtime error " + std::to_string(code) + " (" + message + ") at line " +
-         std::to_string(line) + " of tarvel()\n\n";
-}
-
-TEST(CountLinesDeathTest, AbortsAtLine19WhenTheFileCannotBeOpened) {
+TEST(CountLinesDeathTest, AbortsAtTheFirstOpenWhenTheFileCannotBeOpened) {
   TempFolder folder;
   ASSERT_TRUE(std::filesystem::create_directory(folder.file("folder")));
 #ifndef _WIN32
   ASSERT_EQ(::mkfifo(folder.file("fifo").c_str(), 0644), 0);
 #endif
   EXPECT_EXIT(count_lines(folder.file("missing.txt")), ::testing::ExitedWithCode(2),
-              ::testing::Eq(abort_report(2, "file not found", 19)));
+              ::testing::Eq(abort_report(2, "file not found", kFirstOpenLine)));
   EXPECT_EXIT(count_lines(folder.file("folder")), ::testing::ExitedWithCode(2),
-              ::testing::Eq(abort_report(2, "file not found", 19)));
+              ::testing::Eq(abort_report(2, "file not found", kFirstOpenLine)));
 #ifdef _WIN32
   const std::string device = "NUL";
 #else
   const std::string device = folder.file("fifo");
 #endif
   EXPECT_EXIT(count_lines(device), ::testing::ExitedWithCode(1),
-              ::testing::Eq(abort_report(1, "illegal function call", 19)));
+              ::testing::Eq(abort_report(1, "illegal function call", kFirstOpenLine)));
 }
 
-TEST(ReadSamplesDeathTest, AbortsAtLine41WhenTheFileHasGone) {
+TEST(ReadSamplesDeathTest, AbortsAtTheSecondOpenWhenTheFileHasGone) {
   TempFolder folder;
   SampleTable table;
   ASSERT_EQ(allocate_sample_table(table, 1, 1), kNoError);
   EXPECT_EXIT(read_samples(folder.file("missing.txt"), 1, 1, table), ::testing::ExitedWithCode(2),
-              ::testing::Eq(abort_report(2, "file not found", 41)));
+              ::testing::Eq(abort_report(2, "file not found", kSecondOpenLine)));
 }
 
 }  // namespace

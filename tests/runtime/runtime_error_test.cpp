@@ -11,7 +11,7 @@
 
 #include "platform/files.h"
 #include "runtime/open_files.h"
-#include "runtime/signals.h"
+#include "runtime/signal_errors.h"
 #include "support/temp_folder.h"
 #include "support/wine.h"
 

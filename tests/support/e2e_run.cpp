@@ -79,11 +79,6 @@ RunResult run_tarvel(const TempFolder& folder, const std::vector<std::string>& a
          << "\n  actual:   ..." << escape(actual, from, at + 40);
 }
 
-std::string abort_report(int code, const std::string& message, int line) {
-  return "\nAborting due to runtime error " + std::to_string(code) + " (" + message + ") at line " +
-         std::to_string(line) + " of tarvel()\n\n";
-}
-
 std::string crlf(const std::string& text) {
   std::string converted;
   for (char c : text) {

@@ -77,9 +77,6 @@ std::vector<std::string> command_words(const std::vector<std::string>& prefix,
 ::testing::AssertionResult bytes_equal(const std::string& what, const std::string& expected,
                                        const std::string& actual);
 
-// The abort report the tool writes to standard error for a runtime error.
-std::string abort_report(int code, const std::string& message, int line);
-
 // Converts "\n" to CR LF, for writing expected console text readably.
 std::string crlf(const std::string& text);
 

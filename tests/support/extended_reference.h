@@ -1,8 +1,9 @@
 // The straightforward extended-precision evaluation of the hot loops of the
 // channel statistics and the combining: every formula widened to the
-// extended type in the order it is written and rounded once when stored. The fast versions
-// in channel_statistics.cpp and combining.cpp must give the same bits; these
-// are what they are checked against, and nothing else in the tool calls them.
+// extended type in the order it is written and rounded once when stored. The
+// fast versions in channel_statistics.cpp and combining.cpp must give the same
+// bits; the tests and the benchmarks check them against these, and the tool
+// never calls them, so they are built beside the tests, not into the tool.
 #pragma once
 
 #include "combine/combining.h"

@@ -1,4 +1,4 @@
-#include "combine/extended_reference.h"
+#include "support/extended_reference.h"
 
 #include <cstdint>
 

@@ -1,4 +1,4 @@
-#include "runtime/signals.h"
+#include "runtime/signal_errors.h"
 
 #include <csignal>
 

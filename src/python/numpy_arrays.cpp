@@ -1,4 +1,4 @@
-#include "arrays.h"
+#include "numpy_arrays.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,7 +1,7 @@
 // The fatal signals and their run-time error codes.
 #pragma once
 
-#include "platform/signals.h"
+#include "platform/system_signals.h"
 
 namespace tarvel {
 

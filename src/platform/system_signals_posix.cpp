@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "platform/signals.h"
+#include "platform/system_signals.h"
 
 namespace tarvel::platform {
 namespace {

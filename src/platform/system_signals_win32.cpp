@@ -2,7 +2,7 @@
 
 #include <csignal>
 
-#include "platform/signals.h"
+#include "platform/system_signals.h"
 
 namespace tarvel::platform {
 namespace {
