@@ -6,7 +6,7 @@
 #include <string>
 #include <system_error>
 
-#include "runtime/powers_of_ten.h"
+#include "numbers/decimal_to_double.h"
 
 namespace tarvel {
 namespace {

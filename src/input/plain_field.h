@@ -9,7 +9,8 @@
 #include <cstring>
 
 #include "input/input_file.h"
-#include "runtime/powers_of_ten.h"
+#include "numbers/decimal_to_double.h"
+#include "numbers/powers_of_ten.h"
 
 namespace tarvel::detail {
 

@@ -11,7 +11,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "runtime/powers_of_ten.h"
+#include "numbers/powers_of_ten.h"
+#include "numbers/wide_unsigned.h"
 
 namespace tarvel {
 
@@ -23,8 +24,6 @@ struct ItemFigures {
 };
 
 namespace figures_detail {
-
-using U128 = WideUnsigned;
 
 // The "%.*g" text of q and x for any exponent; writes up to 24 bytes past
 // `out` and returns the end of the text.
@@ -118,8 +117,8 @@ inline bool double_item_figures(double value, ItemFigures& figures) {
   for (;;) {
     const int p = 15 - x;
     if (p < 0 || p > 19) return false;
-    const U128 n = static_cast<U128>(m) * kPowersOfTen[p];
-    const U128 floor_part = n >> s;
+    const WideUnsigned n = static_cast<WideUnsigned>(m) * kPowersOfTen[p];
+    const WideUnsigned floor_part = n >> s;
     if (floor_part >= kPowersOfTen[16]) {
       ++x;
       continue;
@@ -131,7 +130,7 @@ inline bool double_item_figures(double value, ItemFigures& figures) {
     // To nearest, ties to even: adding half less one, plus the floor's last
     // bit, carries into the floor exactly when the rest is above half, or at
     // half with an odd floor.
-    const U128 half = static_cast<U128>(1) << (s - 1);
+    const WideUnsigned half = static_cast<WideUnsigned>(1) << (s - 1);
     std::uint64_t q = static_cast<std::uint64_t>((n + (half - 1) + (floor_part & 1)) >> s);
     if (q == kPowersOfTen[16]) {
       q = kPowersOfTen[15];
