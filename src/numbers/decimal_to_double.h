@@ -1,6 +1,7 @@
 // The fast decimal-to-double path that both readings of a floating field
-// share: the scanner's conversion and the plain field read straight from the
-// input window.
+// share, the scanner's conversion and the plain field read straight from the
+// input window: the digits collected into a 64-bit integer and a power of
+// ten, then one correctly rounded operation.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +9,43 @@
 #include "numbers/powers_of_ten.h"
 
 namespace tarvel {
+
+// The digits of a decimal constant, [digits][.digits], as an integer and the
+// power of ten that scales it.
+struct DecimalDigits {
+  std::uint64_t mantissa = 0;
+  int exponent = 0;
+  bool any_digit = false;  // before or after the point: a constant needs one
+  bool point = false;
+};
+
+// Reads the digits of a decimal constant at `p`, up to the first byte that is
+// neither a digit nor the first point or up to `end`, fills `digits` and
+// moves `p` past them. False, with `p` somewhere in the digits and `digits`
+// untouched, when more than nineteen significant digits would not fit 64
+// bits; leading zeros are not counted, so a run of them is bounded only by
+// `end`. Never allocates.
+template <typename Byte>
+inline bool read_decimal_digits(const Byte*& p, const Byte* end, DecimalDigits& digits) {
+  constexpr int kMaxDigits = 19;
+  DecimalDigits read;
+  int count = 0;
+  for (; p != end; ++p) {
+    const unsigned digit = static_cast<unsigned>(*p - '0');
+    if (digit >= 10) {
+      if (*p != '.' || read.point) break;
+      read.point = true;
+      continue;
+    }
+    read.any_digit = true;
+    if (read.point) --read.exponent;
+    if (read.mantissa == 0 && digit == 0) continue;
+    if (++count > kMaxDigits) return false;
+    read.mantissa = read.mantissa * 10 + digit;
+  }
+  digits = read;
+  return true;
+}
 
 // The nearest double to mantissa * 10^exponent when the digits form an
 // integer of at most 2^53 and the power is within 22 of zero: both are then
