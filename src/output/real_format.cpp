@@ -47,11 +47,6 @@ namespace figures_detail {
 // most 16 digits) and decimal exponent x, with the exponent written in at
 // least three digits. Writes up to 24 bytes past `out` (the text and scratch
 // beyond it) and returns the end of the text.
-//
-// The text is composed in registers: the values the tool prints change form
-// and length from one to the next at random, so the fixed form is laid out
-// with shifts and selects rather than branches, which would be mispredicted,
-// and stored with a few wide stores.
 char* write_general(char* out, std::uint64_t q, int x, int digits) {
   // Figure i of q in byte i: sixteen places, less the leading zero places.
   const WideUnsigned places =
@@ -74,26 +69,7 @@ char* write_general(char* out, std::uint64_t q, int x, int digits) {
     std::memcpy(out + 3, kDigitPairs + 2 * (magnitude % 100), 2);
     return out + 5;
   }
-  // Fixed form, x from -4 to digits - 1. Below 1 ("0.000ddd"): the figures
-  // after "0." and -x - 1 zeros; "0.000" under them changes no figure, as
-  // every figure already has the bits of '0'. From 1 on ("ddd.ddd"): figures
-  // 0 to x, the point, and the rest, which is left out with the point when it
-  // is empty. Only the last of 16 figures can spill past the sixteen bytes.
-  const int below_shift = 8 * (1 - (x < 0 ? x : -1));
-  const WideUnsigned below = (figures << below_shift) | 0x3030302E30;
-  const std::uint64_t below_spill = static_cast<std::uint64_t>(figures >> (128 - below_shift));
-  const int point = x + 1;
-  const WideUnsigned integer_mask = point >= 16
-                                        ? ~static_cast<WideUnsigned>(0)
-                                        : (static_cast<WideUnsigned>(1) << (8 * (point & 15))) - 1;
-  const WideUnsigned dot = point >= 16 ? 0 : static_cast<WideUnsigned>('.') << (8 * (point & 15));
-  const WideUnsigned above = (figures & integer_mask) | dot | ((figures & ~integer_mask) << 8);
-  const std::uint64_t above_spill = static_cast<std::uint64_t>(figures >> 120);
-  const bool small = x < 0;
-  store_wide(out, small ? below : above);
-  store(out + 16, small ? below_spill : above_spill);
-  const int length = small ? 1 - x + used : used > point ? used + 1 : point;
-  return out + length;
+  return write_fixed(out, figures, used, x);
 }
 
 }  // namespace figures_detail
