@@ -67,9 +67,13 @@ endif()
 # subsystem libraries themselves, and linking this too would define every
 # symbol twice.
 add_library(tarvel_bundle STATIC)
-foreach(part IN ITEMS tarvel_library tarvel_input tarvel_combine tarvel_output tarvel_runtime
-                      tarvel_platform)
-  target_sources(tarvel_bundle PRIVATE $<TARGET_OBJECTS:${part}>)
+foreach(part IN ITEMS tarvel_library tarvel_input tarvel_combine tarvel_output tarvel_numbers
+                      tarvel_runtime tarvel_platform)
+  # A header-only part (the number model) has no objects to bring.
+  get_target_property(part_type ${part} TYPE)
+  if(NOT part_type STREQUAL "INTERFACE_LIBRARY")
+    target_sources(tarvel_bundle PRIVATE $<TARGET_OBJECTS:${part}>)
+  endif()
 endforeach()
 set_target_properties(tarvel_bundle PROPERTIES
   OUTPUT_NAME tarvel

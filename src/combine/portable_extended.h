@@ -24,6 +24,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "numbers/wide_unsigned.h"
+
 namespace tarvel {
 
 class PortableExtended {
@@ -135,8 +137,6 @@ class PortableExtended {
   }
 
  private:
-  using Wide = unsigned __int128;
-
   static constexpr std::uint64_t kIntegerBit = std::uint64_t{1} << 63;
   static constexpr std::uint64_t kQuietBit = std::uint64_t{1} << 62;
   static constexpr std::int32_t kZeroExponent = std::numeric_limits<std::int32_t>::min();
@@ -252,7 +252,7 @@ class PortableExtended {
 
   // The value wide * 2^(exponent - 127), wide's leading bit at bit 127,
   // rounded to 64 bits.
-  static PortableExtended rounded(bool negative, std::int32_t exponent, Wide wide) {
+  static PortableExtended rounded(bool negative, std::int32_t exponent, WideUnsigned wide) {
     auto significand = static_cast<std::uint64_t>(wide >> 64);
     const auto rest = static_cast<std::uint64_t>(wide);
     if (rest > kIntegerBit || (rest == kIntegerBit && (significand & 1) != 0)) {
@@ -270,7 +270,7 @@ class PortableExtended {
     return result;
   }
 
-  static int leading_zeros(Wide value) {
+  static int leading_zeros(WideUnsigned value) {
     const auto high = static_cast<std::uint64_t>(value >> 64);
     return high != 0 ? std::countl_zero(high)
                      : 64 + std::countl_zero(static_cast<std::uint64_t>(value));
@@ -294,15 +294,15 @@ class PortableExtended {
     // difference of the exponents, with every bit shifted out kept as one
     // sticky bit at bit 0, far below the rounding position.
     const std::int64_t distance = std::int64_t{a.exponent_} - b.exponent_;
-    const Wide high = Wide{a.significand_} << 62;
-    Wide low = Wide{b.significand_} << 62;
+    const WideUnsigned high = WideUnsigned{a.significand_} << 62;
+    WideUnsigned low = WideUnsigned{b.significand_} << 62;
     if (distance >= 126) {
       low = 1;
     } else if (distance > 0) {
-      const bool sticky = (low & ((Wide{1} << distance) - 1)) != 0;
-      low = (low >> distance) | Wide{sticky};
+      const bool sticky = (low & ((WideUnsigned{1} << distance) - 1)) != 0;
+      low = (low >> distance) | WideUnsigned{sticky};
     }
-    const Wide total = a.negative_ == b.negative_ ? high + low : high - low;
+    const WideUnsigned total = a.negative_ == b.negative_ ? high + low : high - low;
     if (total == 0) return zero(false);  // x - x is +0 when rounding to nearest
     const int zeros = leading_zeros(total);
     return rounded(a.negative_, a.exponent_ + 2 - zeros, total << zeros);
@@ -316,7 +316,7 @@ class PortableExtended {
       return infinity(negative);
     }
     if (a.is_zero() || b.is_zero()) return zero(negative);
-    Wide wide = Wide{a.significand_} * b.significand_;
+    WideUnsigned wide = WideUnsigned{a.significand_} * b.significand_;
     std::int32_t exponent = a.exponent_ + b.exponent_ + 1;
     if ((wide >> 127) == 0) {
       wide <<= 1;
@@ -334,20 +334,20 @@ class PortableExtended {
     }
     if (b.is_zero()) return a.is_zero() ? default_nan() : infinity(negative);
     if (a.is_zero()) return zero(negative);
-    const Wide numerator = Wide{a.significand_} << 64;
-    const Wide q = numerator / b.significand_;
+    const WideUnsigned numerator = WideUnsigned{a.significand_} << 64;
+    const WideUnsigned q = numerator / b.significand_;
     const auto remainder = static_cast<std::uint64_t>(numerator - q * b.significand_);
     if ((q >> 64) != 0) {
       // a's significand >= b's: 65 quotient bits, the last one the rounding
       // bit, the remainder sticky.
-      return rounded(negative, a.exponent_ - b.exponent_, (q << 63) | Wide{remainder != 0});
+      return rounded(negative, a.exponent_ - b.exponent_, (q << 63) | WideUnsigned{remainder != 0});
     }
     // 64 quotient bits; one more from the remainder.
-    const Wide twice = Wide{remainder} << 1;
+    const WideUnsigned twice = WideUnsigned{remainder} << 1;
     const bool next_bit = twice >= b.significand_;
-    const bool sticky = twice != (next_bit ? Wide{b.significand_} : 0);
+    const bool sticky = twice != (next_bit ? WideUnsigned{b.significand_} : 0);
     return rounded(negative, a.exponent_ - b.exponent_ - 1,
-                   (q << 64) | (Wide{next_bit} << 63) | Wide{sticky});
+                   (q << 64) | (WideUnsigned{next_bit} << 63) | WideUnsigned{sticky});
   }
 
   static PortableExtended square_root(const PortableExtended& x) {
@@ -357,24 +357,25 @@ class PortableExtended {
     if (x.is_infinite()) return x;
     // An even exponent for the root: the radicand's significand at bits
     // 126..63 or 127..64, so the integer root has its leading bit at 63.
-    const Wide radicand = Wide{x.significand_} << (63 + (x.exponent_ & 1));
+    const WideUnsigned radicand = WideUnsigned{x.significand_} << (63 + (x.exponent_ & 1));
     std::uint64_t root = integer_square_root(radicand);
-    const Wide rest = radicand - Wide{root} * root;
+    const WideUnsigned rest = radicand - WideUnsigned{root} * root;
     // No root is a midpoint ((r + 1/2)^2 is no integer): round up when the
     // radicand exceeds (r + 1/2)^2, that is when rest > r.
-    const Wide below = rest > root ? Wide{kIntegerBit} + 1 : Wide{rest != 0};
-    return rounded(false, x.exponent_ >> 1, (Wide{root} << 64) | below);
+    const WideUnsigned below =
+        rest > root ? WideUnsigned{kIntegerBit} + 1 : WideUnsigned{rest != 0};
+    return rounded(false, x.exponent_ >> 1, (WideUnsigned{root} << 64) | below);
   }
 
   // floor(sqrt(n)) for 2^126 <= n < 2^128: one Newton step from the double
   // estimate, then the last unit set right.
-  static std::uint64_t integer_square_root(Wide n) {
+  static std::uint64_t integer_square_root(WideUnsigned n) {
     const double estimate = std::sqrt(static_cast<double>(n));
     std::uint64_t root =
         estimate >= 0x1p64 ? ~std::uint64_t{0} : static_cast<std::uint64_t>(estimate);
-    root = static_cast<std::uint64_t>((Wide{root} + n / root) >> 1);
-    while (Wide{root} * root > n) --root;
-    while (n - Wide{root} * root > 2 * Wide{root}) ++root;
+    root = static_cast<std::uint64_t>((WideUnsigned{root} + n / root) >> 1);
+    while (WideUnsigned{root} * root > n) --root;
+    while (n - WideUnsigned{root} * root > 2 * WideUnsigned{root}) ++root;
     return root;
   }
 

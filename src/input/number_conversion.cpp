@@ -6,7 +6,7 @@
 #include <string>
 #include <system_error>
 
-#include "runtime/powers_of_ten.h"
+#include "numbers/decimal_to_double.h"
 
 namespace tarvel {
 namespace {
@@ -60,32 +60,13 @@ double convert_out_of_range(const char* begin, const char* end) {
   return std::strtod(text, nullptr);
 }
 
-// The common case of a plain decimal constant: its digits collected into a
-// 64-bit integer and the power of ten, then the shared fast path. Returns
-// false, leaving the text to from_chars, for any other text. `p` is past the
-// sign.
+// The common case of a plain decimal constant: its digits and the power of
+// ten, then the shared fast path. Returns false, leaving the text to
+// from_chars, for any other text. `p` is past the sign.
 bool convert_short_decimal(const char* p, const char* end, double& value) {
-  constexpr int kMaxDigits = 19;  // fits in 64 bits
-  std::uint64_t mantissa = 0;
-  int digits = 0;
-  int exponent = 0;
-  bool any_digit = false;
-  for (; p != end && is_decimal_digit(*p); ++p) {
-    any_digit = true;
-    if (mantissa == 0 && *p == '0') continue;
-    if (++digits > kMaxDigits) return false;
-    mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
-  }
-  if (p != end && *p == '.') {
-    for (++p; p != end && is_decimal_digit(*p); ++p) {
-      any_digit = true;
-      --exponent;
-      if (mantissa == 0 && *p == '0') continue;
-      if (++digits > kMaxDigits) return false;
-      mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
-    }
-  }
-  if (!any_digit) return false;
+  DecimalDigits digits;
+  if (!read_decimal_digits(p, end, digits) || !digits.any_digit) return false;
+  int exponent = digits.exponent;
   if (p != end && (*p == 'e' || *p == 'E')) {
     const char* q = p + 1;
     bool negative = false;
@@ -101,7 +82,7 @@ bool convert_short_decimal(const char* p, const char* end, double& value) {
     }
     exponent += negative ? -written : written;
   }
-  return exact_decimal_to_double(mantissa, exponent, value);
+  return exact_decimal_to_double(digits.mantissa, exponent, value);
 }
 
 }  // namespace

@@ -9,7 +9,8 @@
 #include <cstring>
 
 #include "input/input_file.h"
-#include "runtime/powers_of_ten.h"
+#include "numbers/decimal_to_double.h"
+#include "numbers/powers_of_ten.h"
 
 namespace tarvel::detail {
 
@@ -83,35 +84,6 @@ struct PlainField {
   return true;
 }
 
-// The same digit by digit, for runs of any length; false when the digits do
-// not fit 64 bits.
-// Leading zeros are not counted as digits, so the runs are bounded by `stop`
-// instead: a field that reaches it is too long for the fast path anyway.
-inline bool read_long_mantissa(const unsigned char*& p, const unsigned char* stop,
-                               std::uint64_t& mantissa, int& exponent, bool& any_digit,
-                               bool& float_mark) {
-  int digits = 0;
-  for (; static_cast<unsigned>(*p - '0') < 10; ++p) {
-    if (p == stop) return false;
-    any_digit = true;
-    if (mantissa == 0 && *p == '0') continue;
-    if (++digits > 19) return false;
-    mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
-  }
-  if (*p == '.') {
-    float_mark = true;
-    for (++p; static_cast<unsigned>(*p - '0') < 10; ++p) {
-      if (p == stop) return false;
-      any_digit = true;
-      --exponent;
-      if (mantissa == 0 && *p == '0') continue;
-      if (++digits > 19) return false;
-      mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
-    }
-  }
-  return true;
-}
-
 // Reads the common field in one pass over the window: optional blanks, then
 // a plain decimal constant ([+-] digits [. digits] [e|E [+-] digits]) ending
 // in a blank, tab, comma or line end, with its delimiter. It is exactly what
@@ -147,9 +119,16 @@ inline bool read_long_mantissa(const unsigned char*& p, const unsigned char* sto
   int exponent = 0;
   bool any_digit = false;
   bool float_mark = false;
-  if (!read_short_mantissa(p, mantissa, exponent, any_digit, float_mark) &&
-      !read_long_mantissa(p, stop, mantissa, exponent, any_digit, float_mark)) {
-    return false;
+  if (!read_short_mantissa(p, mantissa, exponent, any_digit, float_mark)) {
+    // Longer runs digit by digit, stopped at the field limit: a field that
+    // reaches it is too long for the fast path anyway, and fails the length
+    // check below.
+    DecimalDigits digits;
+    if (!read_decimal_digits(p, stop, digits)) return false;
+    mantissa = digits.mantissa;
+    exponent = digits.exponent;
+    any_digit = digits.any_digit;
+    float_mark = digits.point;
   }
   if (!any_digit) return false;
   if (*p == 'e' || *p == 'E') {

@@ -6,12 +6,15 @@
 // waiting on them.
 #pragma once
 
+#include <array>
 #include <bit>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
-#include "runtime/powers_of_ten.h"
+#include "numbers/powers_of_ten.h"
+#include "numbers/wide_unsigned.h"
 
 namespace tarvel {
 
@@ -23,8 +26,6 @@ struct ItemFigures {
 };
 
 namespace figures_detail {
-
-using U128 = WideUnsigned;
 
 // The "%.*g" text of q and x for any exponent; writes up to 24 bytes past
 // `out` and returns the end of the text.
@@ -62,6 +63,66 @@ constexpr double kDecadeStarts[22] = {1e-5, 1e-4, 1e-3, 1e-2, 1e-1, 1e0, 1e1, 1e
 inline std::uint64_t round_to_integer(double w) {
   constexpr double kTwoTo52 = 4503599627370496.0;
   return static_cast<std::uint64_t>((w + kTwoTo52) - kTwoTo52);
+}
+
+// Where the point goes in a word of figures, for each place 0 to twice the
+// word's size: the figures before it and the point shifted there, or all
+// figures and no point from the word's size on. A lookup, rather than shifts
+// by a variable amount, which cost several instructions each on 128 bits.
+template <typename Word>
+struct PointPlace {
+  Word integer_mask;
+  Word dot;
+};
+
+template <typename Word>
+constexpr std::array<PointPlace<Word>, 2 * sizeof(Word)> make_point_places() {
+  std::array<PointPlace<Word>, 2 * sizeof(Word)> places{};
+  for (std::size_t i = 0; i < places.size(); ++i) {
+    places[i] = i < sizeof(Word) ? PointPlace<Word>{(Word{1} << (8 * i)) - 1, Word{'.'} << (8 * i)}
+                                 : PointPlace<Word>{~Word{0}, 0};
+  }
+  return places;
+}
+
+template <typename Word>
+inline constexpr auto kPointPlaces = make_point_places<Word>();
+
+// The fixed form of the first `used` (at least one) of the figures in
+// `figures`, figure i in byte i, for the decimal exponent x from -4 to one
+// less than the figure count: a 64-bit word for up to seven figures, which
+// leaves a byte for the point, and a 128-bit one for up to sixteen, where
+// only the last figure can spill past it. Writes the word and eight bytes
+// after it at `out`; returns the text's end.
+//
+// The text is composed in registers: the values the tool prints change form
+// and length from one to the next at random, so the form is chosen with
+// shifts and selects rather than branches, which would be mispredicted, and
+// stored with a few wide stores.
+template <typename Word>
+inline char* write_fixed(char* out, Word figures, int used, int x) {
+  constexpr int kBytes = sizeof(Word);
+  // Below 1 ("0.000ddd"): the figures after "0." and -x - 1 zeros; "0.000"
+  // under them changes no figure, as every figure already has the bits of
+  // '0'. From 1 on ("ddd.ddd"): figures 0 to x, the point, and the rest,
+  // which is left out with the point when it is empty.
+  const int below_shift = 8 * (1 - (x < 0 ? x : -1));
+  const Word below = (figures << below_shift) | 0x3030302E30;
+  // The spills come from the top 64 bits alone, shifted by less than 64.
+  const auto top = static_cast<std::uint64_t>(figures >> (8 * kBytes - 64));
+  const std::uint64_t below_spill = top >> (64 - below_shift);
+  const int point = x + 1;
+  // Masked, so that a point below 1, whose entry goes unused, finds one too.
+  const PointPlace<Word>& place = kPointPlaces<Word>[point & (2 * kBytes - 1)];
+  const Word above =
+      (figures & place.integer_mask) | place.dot | ((figures & ~place.integer_mask) << 8);
+  const std::uint64_t above_spill = top >> 56;
+  const bool small = x < 0;
+  const Word text = small ? below : above;
+  std::memcpy(out, &text, sizeof text);
+  store(out + kBytes, small ? below_spill : above_spill);
+  const int length = small ? 1 - x + used : used > point ? used + 1 : point;
+  return out + length;
 }
 
 }  // namespace figures_detail
@@ -118,8 +179,8 @@ inline bool double_item_figures(double value, ItemFigures& figures) {
   for (;;) {
     const int p = 15 - x;
     if (p < 0 || p > 19) return false;
-    const U128 n = static_cast<U128>(m) * kPowersOfTen[p];
-    const U128 floor_part = n >> s;
+    const WideUnsigned n = static_cast<WideUnsigned>(m) * kPowersOfTen[p];
+    const WideUnsigned floor_part = n >> s;
     if (floor_part >= kPowersOfTen[16]) {
       ++x;
       continue;
@@ -131,7 +192,7 @@ inline bool double_item_figures(double value, ItemFigures& figures) {
     // To nearest, ties to even: adding half less one, plus the floor's last
     // bit, carries into the floor exactly when the rest is above half, or at
     // half with an odd floor.
-    const U128 half = static_cast<U128>(1) << (s - 1);
+    const WideUnsigned half = static_cast<WideUnsigned>(1) << (s - 1);
     std::uint64_t q = static_cast<std::uint64_t>((n + (half - 1) + (floor_part & 1)) >> s);
     if (q == kPowersOfTen[16]) {
       q = kPowersOfTen[15];
@@ -151,68 +212,20 @@ inline char* write_seven_figures(char* out, ItemFigures figures) {
   // q < 10^7 leaves the first of the eight places zero; figure i of q then
   // sits in byte i + 1, and the trailing zero figures at the top.
   const std::uint64_t places = eight_figures(static_cast<std::uint32_t>(figures.q));
-  const std::uint64_t digits = places >> 8;
   const int used = 7 - std::countl_zero(places ^ kZeroFigures) / 8;
-  // Below 1 ("0.000ddd"): the figures after "0." and -x - 1 zeros; the zeros
-  // under them change no figure, as every figure has the bits of '0'. From 1
-  // on ("ddd.ddd"): figures 0 to x, the point, and the rest, which is left out
-  // with the point when it is empty.
-  const int below_shift = 8 * (1 - (x < 0 ? x : -1));
-  const std::uint64_t below = (digits << below_shift) | 0x3030302E30;
-  const std::uint64_t below_spill = digits >> (64 - below_shift);
-  const int point = x + 1;
-  const std::uint64_t integer_mask = (std::uint64_t{1} << (8 * (point & 7))) - 1;
-  const std::uint64_t above = (digits & integer_mask) | (std::uint64_t{'.'} << (8 * (point & 7))) |
-                              ((digits & ~integer_mask) << 8);
-  const bool small = x < 0;
-  store(out, small ? below : above);
-  store(out + 8, small ? below_spill : 0);
-  const int length = small ? 1 - x + used : used > point ? used + 1 : point;
-  return out + length;
+  return write_fixed(out, places >> 8, used, x);
 }
 
 // The "%.16g" text of double_item_figures' result, always in the fixed form
-// (x from -4 to 15), composed in three words: figure i of q sits in byte i of
-// the sixteen bytes high:low. Writes 24 bytes at `out`; returns the text's end.
+// (x from -4 to 15). Writes 24 bytes at `out`; returns the text's end.
 inline char* write_sixteen_figures(char* out, ItemFigures figures) {
   using namespace figures_detail;
-  const int x = figures.x;
   const std::uint64_t high = eight_figures(static_cast<std::uint32_t>(figures.q / 100000000));
   const std::uint64_t low = eight_figures(static_cast<std::uint32_t>(figures.q % 100000000));
   // q's first figure is not zero, so the trailing zeros stop before it.
   const int used = (low ^ kZeroFigures) != 0 ? 16 - std::countl_zero(low ^ kZeroFigures) / 8
                                              : 8 - std::countl_zero(high ^ kZeroFigures) / 8;
-  std::uint64_t first;
-  std::uint64_t second;
-  int length;
-  if (x < 0) {
-    const int shift = 8 * (1 - x);
-    first = (high << shift) | 0x3030303030302E30;
-    second = (high >> (64 - shift)) | (low << shift);
-    store(out + 16, low >> (64 - shift));
-    length = 1 - x + used;
-  } else {
-    const int point = x + 1;
-    if (point < 8) {
-      const std::uint64_t mask = (std::uint64_t{1} << (8 * point)) - 1;
-      first = (high & mask) | (std::uint64_t{'.'} << (8 * point)) | ((high & ~mask) << 8);
-      second = (high >> 56) | (low << 8);
-    } else if (point < 16) {
-      const std::uint64_t mask = (std::uint64_t{1} << (8 * (point - 8))) - 1;
-      first = high;
-      second = (low & mask) | (std::uint64_t{'.'} << (8 * (point - 8))) | ((low & ~mask) << 8);
-    } else {
-      first = high;
-      second = low;
-    }
-    store(out + 16, low >> 56);
-    length = used > point ? used + 1 : point;
-  }
-  // One store per word: a wide copy of the words would read back through
-  // memory what was just written there in narrower pieces.
-  store(out, first);
-  store(out + 8, second);
-  return out + length;
+  return write_fixed(out, (static_cast<WideUnsigned>(low) << 64) | high, used, figures.x);
 }
 
 }  // namespace tarvel

@@ -6,14 +6,14 @@
 #include <cstdint>
 #include <cstring>
 
+#include "numbers/powers_of_ten.h"
+#include "numbers/wide_unsigned.h"
 #include "output/item_figures.h"
 
 namespace tarvel {
 namespace {
 
-using U128 = WideUnsigned;
-
-int bit_length(U128 value) {
+int bit_length(WideUnsigned value) {
   std::uint64_t high = static_cast<std::uint64_t>(value >> 64);
   if (high != 0) return 128 - std::countl_zero(high);
   return 64 - std::countl_zero(static_cast<std::uint64_t>(value));
@@ -24,17 +24,17 @@ constexpr char kDigitPairs[201] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
-constexpr U128 kSixteenZeroFigures =
-    (static_cast<U128>(figures_detail::kZeroFigures) << 64) | figures_detail::kZeroFigures;
+constexpr WideUnsigned kSixteenZeroFigures =
+    (static_cast<WideUnsigned>(figures_detail::kZeroFigures) << 64) | figures_detail::kZeroFigures;
 
 // Bytes from the top of `value` that are zero.
-inline int leading_zero_bytes(U128 value) {
+inline int leading_zero_bytes(WideUnsigned value) {
   const std::uint64_t high = static_cast<std::uint64_t>(value >> 64);
   const std::uint64_t low = static_cast<std::uint64_t>(value);
   return (high != 0 ? std::countl_zero(high) : 64 + std::countl_zero(low)) / 8;
 }
 
-inline void store_wide(char* out, U128 bytes) {
+inline void store_wide(char* out, WideUnsigned bytes) {
   std::memcpy(out, &bytes, sizeof bytes);
 }
 
@@ -47,24 +47,19 @@ namespace figures_detail {
 // most 16 digits) and decimal exponent x, with the exponent written in at
 // least three digits. Writes up to 24 bytes past `out` (the text and scratch
 // beyond it) and returns the end of the text.
-//
-// The text is composed in registers: the values the tool prints change form
-// and length from one to the next at random, so the fixed form is laid out
-// with shifts and selects rather than branches, which would be mispredicted,
-// and stored with a few wide stores.
 char* write_general(char* out, std::uint64_t q, int x, int digits) {
   // Figure i of q in byte i: sixteen places, less the leading zero places.
-  const U128 places =
-      (static_cast<U128>(eight_figures(static_cast<std::uint32_t>(q % 100000000))) << 64) |
+  const WideUnsigned places =
+      (static_cast<WideUnsigned>(eight_figures(static_cast<std::uint32_t>(q % 100000000))) << 64) |
       eight_figures(static_cast<std::uint32_t>(q / 100000000));
-  const U128 figures = places >> (8 * (16 - digits));
+  const WideUnsigned figures = places >> (8 * (16 - digits));
   // q's first figure is not zero, so the trailing zeros stop before it.
   const int used = digits - leading_zero_bytes(places ^ kSixteenZeroFigures);
 
   if (x < -4 || x >= digits) {
     // "d.ddde-xxx": the point after the first figure.
-    const U128 first = figures & 0xFF;
-    store_wide(out, first | (static_cast<U128>('.') << 8) | ((figures >> 8) << 16));
+    const WideUnsigned first = figures & 0xFF;
+    store_wide(out, first | (static_cast<WideUnsigned>('.') << 8) | ((figures >> 8) << 16));
     store(out + 16, static_cast<std::uint64_t>(figures >> 120));
     out += used > 1 ? used + 1 : 1;
     const int magnitude = x < 0 ? -x : x;
@@ -74,25 +69,7 @@ char* write_general(char* out, std::uint64_t q, int x, int digits) {
     std::memcpy(out + 3, kDigitPairs + 2 * (magnitude % 100), 2);
     return out + 5;
   }
-  // Fixed form, x from -4 to digits - 1. Below 1 ("0.000ddd"): the figures
-  // after "0." and -x - 1 zeros; "0.000" under them changes no figure, as
-  // every figure already has the bits of '0'. From 1 on ("ddd.ddd"): figures
-  // 0 to x, the point, and the rest, which is left out with the point when it
-  // is empty. Only the last of 16 figures can spill past the sixteen bytes.
-  const int below_shift = 8 * (1 - (x < 0 ? x : -1));
-  const U128 below = (figures << below_shift) | 0x3030302E30;
-  const std::uint64_t below_spill = static_cast<std::uint64_t>(figures >> (128 - below_shift));
-  const int point = x + 1;
-  const U128 integer_mask =
-      point >= 16 ? ~static_cast<U128>(0) : (static_cast<U128>(1) << (8 * (point & 15))) - 1;
-  const U128 dot = point >= 16 ? 0 : static_cast<U128>('.') << (8 * (point & 15));
-  const U128 above = (figures & integer_mask) | dot | ((figures & ~integer_mask) << 8);
-  const std::uint64_t above_spill = static_cast<std::uint64_t>(figures >> 120);
-  const bool small = x < 0;
-  store_wide(out, small ? below : above);
-  store(out + 16, small ? below_spill : above_spill);
-  const int length = small ? 1 - x + used : used > point ? used + 1 : point;
-  return out + length;
+  return write_fixed(out, figures, used, x);
 }
 
 }  // namespace figures_detail
@@ -112,14 +89,14 @@ Scaled scale(std::uint64_t m, int e, int x, int digits, std::uint64_t& q) {
   const int p = digits - 1 - x;
   const std::uint64_t low = kPowersOfTen[digits - 1];
   const std::uint64_t high = kPowersOfTen[digits];
-  U128 floor_part;
+  WideUnsigned floor_part;
   bool above_half = false;
   bool at_half = false;
   if (p >= 0) {
     if (p > kMaxWidePower) return Scaled::kOutOfRange;
-    const U128 ten = kWidePowersOfTen[p];
+    const WideUnsigned ten = kWidePowersOfTen[p];
     if (kWidePowerBitLengths[p] + 64 - std::countl_zero(m) > 127) return Scaled::kOutOfRange;
-    U128 n = static_cast<U128>(m) * ten;
+    WideUnsigned n = static_cast<WideUnsigned>(m) * ten;
     if (e >= 0) {
       if (bit_length(n) + e > 127) return Scaled::kOutOfRange;
       floor_part = n << e;
@@ -127,19 +104,19 @@ Scaled scale(std::uint64_t m, int e, int x, int digits, std::uint64_t& q) {
       const int s = -e;
       if (s > 127) return Scaled::kOutOfRange;
       floor_part = n >> s;
-      U128 rest = n & ((static_cast<U128>(1) << s) - 1);
-      U128 half = static_cast<U128>(1) << (s - 1);
+      WideUnsigned rest = n & ((static_cast<WideUnsigned>(1) << s) - 1);
+      WideUnsigned half = static_cast<WideUnsigned>(1) << (s - 1);
       above_half = rest > half;
       at_half = rest == half;
     }
   } else {
     if (e < 0 || -p > kMaxWidePower) return Scaled::kOutOfRange;
-    U128 n = static_cast<U128>(m);
+    WideUnsigned n = static_cast<WideUnsigned>(m);
     if (bit_length(n) + e > 127) return Scaled::kOutOfRange;
     n <<= e;
-    const U128 ten = kWidePowersOfTen[-p];
+    const WideUnsigned ten = kWidePowersOfTen[-p];
     floor_part = n / ten;
-    U128 rest = n % ten;
+    WideUnsigned rest = n % ten;
     above_half = rest * 2 > ten;
     at_half = rest * 2 == ten;
   }

@@ -1,15 +1,14 @@
 // The powers of ten that reading and writing numbers both lean on, held once:
 // 10^0 to 10^38 as 128-bit integers, with the views the fast paths index (the
-// 64-bit ones and the exact doubles), and the one fast decimal-to-double
-// conversion that the scanner's paths share.
+// 64-bit ones and the exact doubles).
 #pragma once
 
 #include <array>
 #include <cstdint>
 
-namespace tarvel {
+#include "numbers/wide_unsigned.h"
 
-using WideUnsigned = unsigned __int128;
+namespace tarvel {
 
 // 10^38 is the largest power of ten below 2^128.
 inline constexpr int kMaxWidePower = 38;
@@ -55,27 +54,5 @@ inline constexpr auto kExactDoublePowersOfTen =
 
 static_assert(kExactDoublePowersOfTen[kMaxExactDoublePower] == 1e22);
 static_assert(kPowersOfTen[kMax64BitPower] == 10000000000000000000ull);
-
-// The nearest double to mantissa * 10^exponent when the digits form an
-// integer of at most 2^53 and the power is within 22 of zero: both are then
-// exact doubles, so the one multiplication or division, correctly rounded by
-// the hardware, is the correctly rounded value (Clinger's fast path). False,
-// leaving `value` alone, for every other case; a zero mantissa is zero for
-// any exponent.
-[[gnu::always_inline]] inline bool exact_decimal_to_double(std::uint64_t mantissa, int exponent,
-                                                           double& value) {
-  if (mantissa == 0) {
-    value = 0.0;
-    return true;
-  }
-  if (mantissa > (std::uint64_t{1} << 53) || exponent < -kMaxExactDoublePower ||
-      exponent > kMaxExactDoublePower) {
-    return false;
-  }
-  const double digits = static_cast<double>(mantissa);
-  value = exponent < 0 ? digits / kExactDoublePowersOfTen[-exponent]
-                       : digits * kExactDoublePowersOfTen[exponent];
-  return true;
-}
 
 }  // namespace tarvel
