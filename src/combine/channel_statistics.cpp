@@ -107,16 +107,17 @@ void accumulate_covariance_in_parts(detail::SimdLevel level, const SampleBlock& 
       return;
     }
     // The sums of few channels fit in a few cache lines, which every sample
-    // would pass between the threads: each sums into a copy of its own and
-    // hands its rows back.
-    float own_r[kFewChannels * kFewChannels];
-    float own_i[kFewChannels * kFewChannels];
-    std::copy_n(rr, channels * channels, own_r);
-    std::copy_n(ri, channels * channels, own_i);
-    detail::accumulate_covariance_sums(level, block.xr, block.xi, block.count, channels, mr, mi,
-                                       own_r, own_i, rows);
+    // would pass between the threads: each sums its rows in a copy of its
+    // own (the other threads' rows it neither reads nor writes) and hands
+    // them back.
+    float own_r[kFewChannels * kFewChannels] = {};
+    float own_i[kFewChannels * kFewChannels] = {};
     const std::int64_t first = rows.first * channels;
     const std::int64_t count = (rows.last - rows.first) * channels;
+    std::copy_n(rr + first, count, own_r + first);
+    std::copy_n(ri + first, count, own_i + first);
+    detail::accumulate_covariance_sums(level, block.xr, block.xi, block.count, channels, mr, mi,
+                                       own_r, own_i, rows);
     std::copy_n(own_r + first, count, rr + first);
     std::copy_n(own_i + first, count, ri + first);
   });
