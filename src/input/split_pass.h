@@ -76,9 +76,13 @@ class SplitPass {
   // pieces from `piece` on up and waits until their readings have stopped.
   void give_up_from(int piece);
   // Lowered to 0 once piece `piece` is given up; its reading looks at it at
-  // least once per buffer of input (as count_remaining_lines does).
-  const std::atomic<std::uint64_t>& give_up_signal(int piece) const {
-    return pieces_[piece].give_up;
+  // least once per buffer of input (as count_remaining_lines does). None for
+  // piece 0, which nothing gives up.
+  const std::atomic<std::uint64_t>* give_up_signal(int piece) const {
+    return piece > 0 ? &pieces_[piece].give_up : nullptr;
+  }
+  bool given_up(int piece) const {
+    return piece > 0 && pieces_[piece].give_up.load(std::memory_order_acquire) == 0;
   }
 
   // Once the reading before it reached its start: piece `piece`'s end,

@@ -19,14 +19,13 @@ void check(const PassFailure& failure) {
 // A piece of the first pass: its lines up to the next piece's start, or,
 // when its counting does not stop exactly there, every line to the end.
 PieceEnd count_piece(SplitPass& pass, int piece, InputFile& file) {
-  const std::atomic<std::uint64_t>* give_up = piece > 0 ? &pass.give_up_signal(piece) : nullptr;
-  std::int64_t lines = count_remaining_lines(file, give_up);
+  std::int64_t lines = count_remaining_lines(file, pass.give_up_signal(piece));
   if (SplitPass::at_next_start(file)) return {lines, true};
-  if (give_up != nullptr && give_up->load(std::memory_order_acquire) == 0) return {lines, false};
+  if (pass.given_up(piece)) return {lines, false};
   pass.give_up_from(piece + 1);
   file.raw_mark = kNoMark;
   file.marked_offset = kNoMark;
-  lines += count_remaining_lines(file, give_up);
+  lines += count_remaining_lines(file, pass.give_up_signal(piece));
   return {lines, false};
 }
 
@@ -41,7 +40,7 @@ struct SampleRange {
 // when its reading does not arrive there with exactly the samples before
 // that piece's first, every sample to the end.
 PieceEnd read_piece(SplitPass& pass, int piece, InputFile& file, const SampleRange& range) {
-  const std::atomic<std::uint64_t>* give_up = piece > 0 ? &pass.give_up_signal(piece) : nullptr;
+  const std::atomic<std::uint64_t>* give_up = pass.give_up_signal(piece);
   NumericReader reader;
   begin_numeric_read(reader, file);
   std::int64_t samples = pass.start_of(piece).first_sample - 1;
@@ -51,9 +50,7 @@ PieceEnd read_piece(SplitPass& pass, int piece, InputFile& file, const SampleRan
     if (samples == next->first_sample - 1 && SplitPass::at_next_start(file)) {
       return {samples, true};
     }
-    if (give_up != nullptr && give_up->load(std::memory_order_acquire) == 0) {
-      return {samples, false};
-    }
+    if (pass.given_up(piece)) return {samples, false};
     pass.give_up_from(piece + 1);
   }
   samples = detail::read_sample_range(file, reader, samples, range.sample_count,
