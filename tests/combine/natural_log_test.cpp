@@ -15,7 +15,7 @@
 #include "combine/decibels.h"
 
 #ifdef TARVEL_HAVE_MPFR
-#include <mpfr.h>
+#include "support/log_error.h"
 #endif
 
 namespace tarvel::detail {
@@ -70,30 +70,13 @@ TEST(Decibels, PowersOfTenGiveWholeDecibels) {
 }
 
 #ifdef TARVEL_HAVE_MPFR
-// Error of ln(x) in units of the last place of the 64-bit significand of the
-// exact value, measured with MPFR at 160 bits.
 double error_in_ulps(float x) {
-  mpfr_t exact, value;
-  mpfr_inits2(160, exact, value, static_cast<mpfr_ptr>(nullptr));
-  mpfr_set_flt(exact, x, MPFR_RNDN);
-  mpfr_log(exact, exact, MPFR_RNDN);
-  mpfr_set_ld(value, natural_log<long double>(x), MPFR_RNDN);
-  mpfr_sub(value, value, exact, MPFR_RNDN);
-  // ln 1 = 0 has no last place: any error there is infinitely many units.
-  if (mpfr_zero_p(exact)) {
-    mpfr_mul_2si(value, value, mpfr_get_emax(), MPFR_RNDN);
-  } else {
-    mpfr_mul_2si(value, value, 64 - mpfr_get_exp(exact), MPFR_RNDN);
-  }
-  const double ulps = mpfr_get_d(value, MPFR_RNDN);
-  mpfr_clears(exact, value, static_cast<mpfr_ptr>(nullptr));
-  return ulps;
+  testing::LogReference reference;
+  reference.set(x);
+  return reference.ulps(natural_log<long double>(x));
 }
 
-// natural_log_check finds no error above 0.519 units on 13 million values,
-// every float of [√½, √2) among them; a fault in any term of the sum shows far
-// above that.
-constexpr double kMaxUlps = 0.53;
+constexpr double kMaxUlps = testing::kNaturalLogMaxUlps;
 
 TEST(NaturalLog, PowersOfTwoAgainstMpfr) {
   for (int k = -149; k <= 127; ++k) {

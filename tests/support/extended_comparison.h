@@ -1,7 +1,7 @@
 // Operations of the portable extended type compared bit for bit with the same
 // operations of the x87's long double (where the compiler has it) and of MPFR
 // at 64 bits (where the build found it), on drawn operands that make the
-// rounding hard. Shared by the unit tests and bench/extended_random_check.
+// rounding hard. Shared by the unit tests and tests/checks/extended_random_check.
 #pragma once
 
 #include <cmath>

@@ -2,7 +2,7 @@
 // on random text: the plain-number path of read_double_field and
 // read_single_field against scan_field followed by the general conversion
 // (values and positions), and the floating conversion against strtod, bit
-// for bit. Not part of CI (it takes minutes).
+// for bit. CTest runs it on a million fields; by hand, the default is 10^8.
 //
 //   scanner_random_check [FIELD_COUNT]
 #include <cmath>
