@@ -16,6 +16,14 @@ void check(const PassFailure& failure) {
   if (failure.code != kNoError) raise_runtime_error(failure.code, failure.report_line);
 }
 
+// Opens the input for a pass, under the pass's file number and stop token.
+PassFailure open_for_pass(InputFile& file, std::string_view input_name, const PassControl& control,
+                          int open_line) {
+  const RuntimeErrorCode code = open_for_input(file, input_name, control.file_number);
+  file.stop = control.stop;
+  return {code, code == kNoError ? 0 : open_line};
+}
+
 // A piece of the first pass: its lines up to the next piece's start, or,
 // when its counting does not stop exactly there, every line to the end.
 PieceEnd count_piece(SplitPass& pass, int piece, InputFile& file) {
@@ -69,11 +77,10 @@ FirstPass count_lines(std::string_view input_name, const SplitOptions& split) {
 PassFailure count_lines(std::string_view input_name, FirstPass& result, const SplitOptions& split,
                         const PassControl& control) {
   InputFile file;
-  if (RuntimeErrorCode code = open_for_input(file, input_name, control.file_number);
-      code != kNoError) {
-    return {code, kFirstOpenLine};
+  if (PassFailure failure = open_for_pass(file, input_name, control, kFirstOpenLine);
+      failure.code != kNoError) {
+    return failure;
   }
-  file.stop = control.stop;
   result = FirstPass{};
   // Only the first line is kept; every later one is skipped without copying,
   // with the same boundaries that read_line would give it.
@@ -143,11 +150,10 @@ PassFailure read_samples(std::string_view input_name, std::int64_t sample_count,
                          const SplitOptions& split, const std::optional<KnownSplit>& known,
                          const PassControl& control) {
   InputFile file;
-  if (RuntimeErrorCode code = open_for_input(file, input_name, control.file_number);
-      code != kNoError) {
-    return {code, kSecondOpenLine};
+  if (PassFailure failure = open_for_pass(file, input_name, control, kSecondOpenLine);
+      failure.code != kNoError) {
+    return failure;
   }
-  file.stop = control.stop;
   SplitPass pass;
   if (sample_count > 1) {
     pass.plan(input_name, file.handle, split, SplitPass::Places::kWithSampleNumbers,

@@ -17,6 +17,18 @@ static_assert(std::numeric_limits<double>::is_iec559 && std::numeric_limits<floa
 // C library's default environment.
 void set_floating_point_environment();
 
+// The control state of the floating-point units the processor has.
+struct FloatingPointControls {
+#if defined(__x86_64__) || defined(__i386__)
+  std::uint16_t x87 = 0;
+  std::uint32_t sse = 0;
+#elif defined(__aarch64__)
+  std::uint64_t fpcr = 0;
+#else
+  std::fenv_t other = {};
+#endif
+};
+
 // Sets the environment above for the life of the scope and then puts the
 // calling thread's earlier one back, for code that computes on a caller's
 // thread: the x87 control word, MXCSR and FPCR as they were, the exception
@@ -29,14 +41,7 @@ class FloatingPointScope {
   FloatingPointScope& operator=(const FloatingPointScope&) = delete;
 
  private:
-#if defined(__x86_64__) || defined(__i386__)
-  std::uint16_t x87_control_ = 0;
-  std::uint32_t sse_control_ = 0;
-#elif defined(__aarch64__)
-  std::uint64_t fpcr_ = 0;
-#else
-  std::fenv_t other_ = {};
-#endif
+  FloatingPointControls saved_;
 };
 
 // True when the calling thread's environment is the one the function above

@@ -20,22 +20,9 @@
 
 #include "output/item_figures.h"
 #include "output/real_format.h"
+#include "support/printf_reference.h"
 
 namespace {
-
-// snprintf's "%.*g" with the exponent widened to three digits, the sign blank,
-// and every NaN written "nan".
-std::string reference(double value, int digits) {
-  if (std::isnan(value)) return " nan";
-  char text[64];
-  std::snprintf(text, sizeof text, "%.*g", digits, value);
-  std::string printed = text;
-  std::size_t e = printed.find('e');
-  if (e != std::string::npos && printed.size() - e == 4) {
-    printed = printed.substr(0, e + 2) + "0" + printed.substr(e + 2);
-  }
-  return (printed[0] == '-' ? "" : " ") + printed;
-}
 
 std::mutex g_report;
 std::atomic<std::uint64_t> g_mismatches{0};
@@ -47,7 +34,7 @@ void check(double value, int digits) {
   // to the fast paths.
   std::string item(text, digits == 7 ? tarvel::format_single_item(static_cast<float>(value), text)
                                      : tarvel::format_double_item(value, text));
-  std::string expected = reference(value, digits);
+  std::string expected = tarvel::reference::printf_general(value, digits);
   if (got != expected || item != expected) {
     if (g_mismatches.fetch_add(1) < 20) {
       std::lock_guard<std::mutex> lock(g_report);

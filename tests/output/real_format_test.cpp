@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "support/printf_reference.h"
+
 namespace tarvel {
 namespace {
 
@@ -87,18 +89,7 @@ TEST(FormatReal, WithoutSignBlank) {
   EXPECT_EQ(std::string(text, format_real(std::nan(""), 7, false, text)), "nan");
 }
 
-// printf's "%.*g" with the sign blank and the exponent widened to three
-// digits: what every formatter here must give.
-std::string reference(double value, int digits) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.*g", digits, value);
-  std::string printed = text;
-  std::size_t e = printed.find('e');
-  if (e != std::string::npos && printed.size() - e == 4) {
-    printed = printed.substr(0, e + 2) + "0" + printed.substr(e + 2);
-  }
-  return (printed[0] == '-' ? "" : " ") + printed;
-}
+using reference::printf_general;
 
 // The widened exponent must match printf's %g in every other respect; a
 // sample across the whole range, including exponents of one, two and three
@@ -113,7 +104,7 @@ TEST(FormatReal, MatchesPrintfGeneralFormWithThreeDigitExponent) {
     std::memcpy(&value, &state, sizeof value);
     if (std::isnan(value) || std::isinf(value)) continue;
     for (int digits : {7, 16}) {
-      ASSERT_EQ(format(value, digits), reference(value, digits)) << hex(value);
+      ASSERT_EQ(format(value, digits), printf_general(value, digits)) << hex(value);
     }
   }
 }
@@ -139,12 +130,12 @@ TEST(FormatItems, MatchPrintfOverTheShortPathsAndAtTheirEnds) {
     const float single =
         std::ldexp(1.0f + static_cast<float>(bits >> 41) * 0x1p-23f, single_binade);
     const float signed_single = (bits & 0x100) != 0 ? -single : single;
-    ASSERT_EQ(single_item(signed_single), reference(signed_single, 7)) << hex(signed_single);
+    ASSERT_EQ(single_item(signed_single), printf_general(signed_single, 7)) << hex(signed_single);
     const int double_binade = static_cast<int>((bits >> 8) % 68) - 15;
     const double value =
         std::ldexp(1.0 + static_cast<double>(random() >> 12) * 0x1p-52, double_binade);
     const double signed_value = (bits & 0x200) != 0 ? -value : value;
-    ASSERT_EQ(double_item(signed_value), reference(signed_value, 16)) << hex(signed_value);
+    ASSERT_EQ(double_item(signed_value), printf_general(signed_value, 16)) << hex(signed_value);
   }
   // Powers of ten and their neighbours, where the decimal exponent changes;
   // halves above 10^15, where rounding to sixteen digits is a tie either way;
@@ -160,11 +151,11 @@ TEST(FormatItems, MatchPrintfOverTheShortPathsAndAtTheirEnds) {
   seams.insert(seams.end(), {9999999999999999.0 / 1e4, 0.99999999999999994, 0x1p-13, 0x1p52,
                              std::nextafter(0x1p-13, 0.0), std::nextafter(0x1p52, 0.0)});
   for (const double value : seams) {
-    EXPECT_EQ(double_item(value), reference(value, 16)) << hex(value);
-    EXPECT_EQ(double_item(-value), reference(-value, 16)) << hex(value);
+    EXPECT_EQ(double_item(value), printf_general(value, 16)) << hex(value);
+    EXPECT_EQ(double_item(-value), printf_general(-value, 16)) << hex(value);
     const float single = static_cast<float>(value);
     for (const float near : {single, std::nextafter(single, 0.0f), std::nextafter(single, 1e30f)}) {
-      EXPECT_EQ(single_item(near), reference(near, 7)) << hex(near);
+      EXPECT_EQ(single_item(near), printf_general(near, 7)) << hex(near);
     }
   }
 }
