@@ -129,6 +129,19 @@ inline bool two_steps_round_alike(double u1, double u2, double rounded) {
   return slack <= binade * kHalfFloatGapScale || !(size < std::numeric_limits<double>::infinity());
 }
 
+// One channel's step of a combined sample in double, from the running sums:
+// u1 = xr·vr + sr, u2 = u1 - xi·vi; w1 = xi·vr + si, w2 = w1 + xr·vi.
+struct SampleStep {
+  double u1, u2, w1, w2;
+};
+
+inline SampleStep sample_step_in_double(double xr, double xi, float vr, float vi, float sr,
+                                        float si) {
+  const double u1 = xr * vr + sr;
+  const double w1 = xi * vr + si;
+  return {u1, u1 - xi * vi, w1, w1 + xr * vi};
+}
+
 // One combined sample y = sum over k of x(k) v(k), bit for bit as the
 // extended evaluation as written gives it: sr <- (xr·vr + sr) - xi·vi;
 // si <- (xi·vr + si) + xr·vi. Every running sum is stored in single, so each
@@ -142,18 +155,13 @@ inline bool two_steps_round_alike(double u1, double u2, double rounded) {
   float sr = 0;
   float si = 0;
   for (std::int64_t k = 0; k < channels; ++k) {
-    const double xrk = xr[k];
-    const double xik = xi[k];
-    const double u1 = xrk * vr[k] + sr;
-    const double u2 = u1 - xik * vi[k];
-    const auto r = static_cast<float>(u2);
-    const double w1 = xik * vr[k] + si;
-    const double w2 = w1 + xrk * vi[k];
-    const auto i = static_cast<float>(w2);
-    sr = two_steps_round_alike(u1, u2, r)
+    const SampleStep step = sample_step_in_double(xr[k], xi[k], vr[k], vi[k], sr, si);
+    const auto r = static_cast<float>(step.u2);
+    const auto i = static_cast<float>(step.w2);
+    sr = two_steps_round_alike(step.u1, step.u2, r)
              ? r
              : extended_multiply_add_minus(xr[k], vr[k], sr, xi[k], vi[k]);
-    si = two_steps_round_alike(w1, w2, i)
+    si = two_steps_round_alike(step.w1, step.w2, i)
              ? i
              : extended_multiply_add_plus(xi[k], vr[k], si, xr[k], vi[k]);
   }
@@ -166,21 +174,19 @@ inline bool two_steps_round_alike(double u1, double u2, double rounded) {
 // evaluation.
 inline bool combine_sample_in_double(const float* xr, const float* xi, const float* vr,
                                      const float* vi, std::int64_t channels, float& yr, float& yi) {
-  double sr = 0;
-  double si = 0;
+  float sr = 0;
+  float si = 0;
   for (std::int64_t k = 0; k < channels; ++k) {
-    const double xrk = xr[k];
-    const double xik = xi[k];
-    const double u1 = xrk * vr[k] + sr;
-    const double u2 = u1 - xik * vi[k];
-    sr = static_cast<float>(u2);  // each running sum is stored in single
-    const double w1 = xik * vr[k] + si;
-    const double w2 = w1 + xrk * vi[k];
-    si = static_cast<float>(w2);
-    if (!two_steps_round_alike(u1, u2, sr) || !two_steps_round_alike(w1, w2, si)) return false;
+    const SampleStep step = sample_step_in_double(xr[k], xi[k], vr[k], vi[k], sr, si);
+    sr = static_cast<float>(step.u2);  // each running sum is stored in single
+    si = static_cast<float>(step.w2);
+    if (!two_steps_round_alike(step.u1, step.u2, sr) ||
+        !two_steps_round_alike(step.w1, step.w2, si)) {
+      return false;
+    }
   }
-  yr = static_cast<float>(sr);
-  yi = static_cast<float>(si);
+  yr = sr;
+  yi = si;
   return true;
 }
 
