@@ -71,7 +71,7 @@ TEST(Decibels, PowersOfTenGiveWholeDecibels) {
 
 #ifdef TARVEL_HAVE_MPFR
 double error_in_ulps(float x) {
-  testing::LogReference reference;
+  static testing::LogReference reference;
   reference.set(x);
   return reference.ulps(natural_log<long double>(x));
 }
