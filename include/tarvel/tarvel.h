@@ -1,11 +1,17 @@
 // tarvel: the optimum combination of several simultaneously recorded complex
 // channels that carry one coherent signal, as a library on arrays in memory.
 //
-// Every function gives exactly the bits the tarvel command gives for the same
-// samples: each value is stored in single precision, each formula evaluated
-// in extended precision (a 64-bit significand, rounding to nearest) in a fixed
-// order and rounded once when stored. NaN and infinities in the samples are
-// data: they propagate into the results as in the command.
+// Two arithmetics give the estimate (Arithmetic below). By default the sums
+// over samples are exact: each channel mean and covariance element is the
+// exact value rounded once to single precision, whatever the number of
+// samples, threads, blocks or the order they came in. The command's
+// arithmetic, one option away, gives exactly the bits the tarvel command
+// gives for the same samples: every running sum stored in single precision
+// after each step, so that a sum stops growing once it is about 2^24 times
+// its terms. In both, every later value (SNR, inverse, weights) is stored in
+// single precision, each formula evaluated in extended precision (a 64-bit
+// significand, rounding to nearest) in a fixed order and rounded once. NaN
+// and infinities in the samples are data: they propagate into the results.
 //
 // Failures are thrown as tarvel::Error, never reported otherwise: the library
 // prints nothing, never ends the process, installs no signal handler and holds
@@ -18,6 +24,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <span>
 #include <stdexcept>
 #include <stop_token>
@@ -73,22 +80,52 @@ class Error : public std::runtime_error {
   int code_;
 };
 
+// How the sums over samples are taken.
+//  exact:   each channel mean m(k) is the exact mean of its samples, R(k,l)
+//           the exact (1/S) sum of (x(n,k) - mu(k)) conj(x(n,l) - mu(l)), mu
+//           the exact mean, each part rounded once to single precision
+//           (beyond the single range: +-inf). The combined signal's mean and
+//           noise power are the exact mean of sum_k x(n,k) v(k) and
+//           sum_k,l v(k) R(k,l) conj(v(l)) over the exact R, rounded once.
+//           A mean part with an infinity or NaN among its samples is what
+//           IEEE addition gives (+inf, -inf or NaN); the covariance row and
+//           column of a channel with any non-finite part are NaN (the
+//           diagonal's imaginary part stays 0). The samples are read once.
+//  command: the tarvel command's running sums, bit for bit; the combined
+//           signal's statistics take two more passes over the samples, and
+//           S and K are bounded by 2^31 - 1 as in the command.
+enum class Arithmetic { exact, command };
+
+struct Options {
+  Arithmetic arithmetic = Arithmetic::exact;
+  // The most threads a call may use, the calling one included; 0 means every
+  // processor this process may run on (at most 64).
+  int workers = 0;
+};
+
 // The row-major view of samples read by read_text.
 SampleView view(const TextSamples& samples) noexcept;
 
 // Estimates the channels' signals, SNRs and noise covariance, its inverse, the
 // optimum and normalised weights, and the combined signal's mean and SNR,
-// without storing the combined channel: the working memory is O(K^2) plus a
-// fixed block of samples, whatever S, and x is read in place in any layout.
-// Throws Error 1 for S or K below 1, a null data pointer or strides whose
-// extent overflows, 4 for S or K past 2^31 - 1 or no memory, 9 when `stop`
-// is requested (looked at between blocks of samples and between the steps).
+// without storing the combined channel: the working memory is O(K^2) per
+// worker plus a fixed block of samples, whatever S, and x is read in place
+// in any layout. Throws Error 1 for S or K below 1, a null data pointer,
+// strides whose extent overflows or negative workers, 4 for K past
+// 2^31 - 1 (in the command's arithmetic also S) or no memory, 9 when `stop`
+// is requested (looked at between blocks of samples and between the steps,
+// so within about 0.1 s of work). The overloads without options take the
+// defaults: exact sums on every processor.
 Estimate estimate(const SampleView& x, std::stop_token stop = {});
+Estimate estimate(const SampleView& x, const Options& options, std::stop_token stop = {});
 
-// As estimate, and writes the combined channel into y (S values). Throws as
-// estimate, and Error 1 when y's size is not S; y may then hold part of the
-// result after a stop.
+// As estimate, and writes the combined channel y(n) = sum_k x(n,k) v(k) into y
+// (S values), each sample by the command's formula in both arithmetics.
+// Throws as estimate, and Error 1 when y's size is not S; y may then hold
+// part of the result after a stop.
 Estimate combine(const SampleView& x, std::span<std::complex<float>> y, std::stop_token stop = {});
+Estimate combine(const SampleView& x, std::span<std::complex<float>> y, const Options& options,
+                 std::stop_token stop = {});
 
 // Samples held in a form the library does not read in place (other number
 // types, other byte orders), handed over a block at a time: fills `out` with
@@ -101,11 +138,69 @@ using SampleReader =
 
 // estimate and combine on S = `samples` samples of K = `channels` channels
 // taken from `read` block by block, with the same results as on a view of
-// the same values; the working memory stays O(K^2) plus a few blocks.
+// the same values; the working memory stays O(K^2) plus a few blocks per
+// worker.
 Estimate estimate(std::int64_t samples, std::int64_t channels, const SampleReader& read,
                   std::stop_token stop = {});
+Estimate estimate(std::int64_t samples, std::int64_t channels, const SampleReader& read,
+                  const Options& options, std::stop_token stop = {});
 Estimate combine(std::int64_t samples, std::int64_t channels, const SampleReader& read,
                  std::span<std::complex<float>> y, std::stop_token stop = {});
+Estimate combine(std::int64_t samples, std::int64_t channels, const SampleReader& read,
+                 std::span<std::complex<float>> y, const Options& options,
+                 std::stop_token stop = {});
+
+namespace detail {
+struct AccumulatorState;
+}
+
+// The exact sums of samples of K channels, to which more samples and other
+// accumulators' samples can be added in any order and in any number of
+// pieces: estimate() gives what estimate() on all of them at once gives, bit
+// for bit. It holds O(K^2) exact sums (about 340 bytes per pair of channels)
+// and no samples.
+class Accumulator {
+ public:
+  // Throws Error 1 for K below 1, 4 for K past 2^31 - 1 or no memory.
+  explicit Accumulator(std::int64_t channels);
+  Accumulator(const Accumulator& other);
+  Accumulator(Accumulator&& other) noexcept;
+  Accumulator& operator=(const Accumulator& other);
+  Accumulator& operator=(Accumulator&& other) noexcept;
+  ~Accumulator();
+
+  std::int64_t channels() const noexcept;
+  // The samples added so far, at most 2^63 - 1.
+  std::int64_t samples() const noexcept;
+
+  // Adds x's samples (any layout; S >= 1). Throws as estimate, and Error 1
+  // when x has other than K channels, options ask for the command's
+  // arithmetic, or the count would pass 2^63 - 1. After a throw, a stop
+  // included, the accumulator is as it was before the call.
+  void add(const SampleView& x, const Options& options = {}, std::stop_token stop = {});
+  // The same for `samples` samples from a reader.
+  void add(std::int64_t samples, const SampleReader& read, const Options& options = {},
+           std::stop_token stop = {});
+
+  // Adds the samples of `other`. Throws Error 1 when its K differs or the
+  // count would pass 2^63 - 1, leaving this one as it was.
+  void merge(const Accumulator& other);
+
+  // The estimate of every sample added. Throws Error 1 when none was.
+  Estimate estimate() const;
+
+  // The exact sums as bytes that from_bytes reads on any platform; the
+  // layout is described in the README (version 1).
+  std::vector<std::uint8_t> to_bytes() const;
+  // Throws Error 1 for bytes that are not a valid accumulator (a wrong
+  // length, an unknown version or magic, a field out of range), 4 for no
+  // memory.
+  static Accumulator from_bytes(std::span<const std::uint8_t> bytes);
+
+ private:
+  explicit Accumulator(std::unique_ptr<detail::AccumulatorState> state) noexcept;
+  std::unique_ptr<detail::AccumulatorState> state_;
+};
 
 // The command's report lines from "signals:" through the combined signal's
 // value line, byte for byte: each line ends with CR LF, no empty line before
