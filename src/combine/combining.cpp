@@ -145,20 +145,24 @@ void CombinedStatisticsSums::add_to_noise_power(const float* yr, const float* yi
   n0_ = n0;
 }
 
-CombinedStatistics CombinedStatisticsSums::result() {
-  end_mean();
-  const Extended s = samples_;  // exact
+CombinedStatistics combined_statistics_of(float ybr, float ybi, float n0, std::int64_t samples) {
+  const Extended s = samples;  // exact
   CombinedStatistics result;
   // Stored, unlike the per-channel power, which stays extended.
-  const float pc = extended_sum_of_products(ybr_, ybr_, ybi_, ybi_);
-  const float n0 = extended_quotient(n0_, s);
+  const float pc = extended_sum_of_products(ybr, ybr, ybi, ybi);
   const float x = static_cast<float>((Extended{pc} / Extended{n0}) * s);
-  result.mean_re = ybr_;
-  result.mean_im = ybi_;
+  result.mean_re = ybr;
+  result.mean_im = ybi;
   result.power = pc;
   result.noise_power = n0;
   result.snr = detail::decibels(x);
   return result;
+}
+
+CombinedStatistics CombinedStatisticsSums::result() {
+  end_mean();
+  const Extended s = samples_;  // exact
+  return combined_statistics_of(ybr_, ybi_, extended_quotient(n0_, s), samples_);
 }
 
 }  // namespace tarvel

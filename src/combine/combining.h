@@ -55,6 +55,11 @@ struct CombinedStatistics {
   float snr = 0;
 };
 
+// The combined statistics from the mean ybar = ybr + j ybi and the noise
+// power n0 of S samples: the power |ybar|^2 stored in single precision and
+// the SNR 10 log10(S power / n0). Does not allocate.
+CombinedStatistics combined_statistics_of(float ybr, float ybi, float n0, std::int64_t samples);
+
 // Mean ybar, power |ybar|^2, noise power (the mean of |y(n) - ybar|^2, with
 // the deviations, their squares and the partial sum of each step in double
 // precision) and SNR 10 log10(S power / noise power) of y (length S >= 1).

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "library/estimate_values.h"
+#include "library/exact_accumulation.h"
 #include "library/failure.h"
 #include "library/sample_view_blocks.h"
 #include "library/stoppable_blocks.h"
@@ -12,6 +13,19 @@
 namespace tarvel {
 namespace library {
 namespace {
+
+// How the sequence of steps takes its sums over the samples: the arithmetic
+// is this policy, the steps around it are the same.
+class SumsPolicy {
+ public:
+  virtual ~SumsPolicy() = default;
+  // The means and the covariance into `arrays` (allocated).
+  virtual void statistics(EstimateArrays& arrays) = 0;
+  // The combined signal's statistics for the normalised weights in
+  // `arrays`; when y is not empty, the combined samples are stored there.
+  virtual CombinedStatistics combined(const EstimateArrays& arrays,
+                                      std::span<std::complex<float>> y) = 0;
+};
 
 void require(RuntimeErrorCode code) {
   if (code != kNoError) fail(code, "no room for the estimate's vectors and matrices");
@@ -38,34 +52,34 @@ bool for_each_combined_block(const SampleViewBlocks& x, const ComplexVector& v,
   const std::int64_t block = x.block_samples();
   // A block's room: its combined parts, then its samples'.
   const std::size_t sample_bytes = 2 * sizeof(float) + x.room_per_sample();
-  return make_and_use_blocks((samples + block - 1) / block, block, sample_bytes, x.stop(),
-                             [&](std::int64_t b, char* out) {
-                               const std::int64_t first = b * block;
-                               const std::int64_t n = std::min(block, samples - first);
-                               auto* yr = reinterpret_cast<float*>(out);
-                               combine_block(
-                                   x.fill_block(first, n, reinterpret_cast<char*>(yr + 2 * n)),
-                                   k_count, v, yr, yr + n);
-                               if (y != nullptr) {
-                                 for (std::int64_t i = 0; i < n; ++i)
-                                   y[first + i] = {yr[i], yr[n + i]};
-                               }
-                               return n;
-                             },
-                             [&](std::int64_t first, const char* bytes, std::int64_t n) {
-                               const auto* yr = reinterpret_cast<const float*>(bytes);
-                               use(first, yr, yr + n, n);
-                             });
+  return make_and_use_blocks(
+      (samples + block - 1) / block, block, sample_bytes, x.workers(), x.stop(),
+      [&](std::int64_t b, char* out) {
+        const std::int64_t first = b * block;
+        const std::int64_t n = std::min(block, samples - first);
+        auto* yr = reinterpret_cast<float*>(out);
+        combine_block(x.fill_block(first, n, reinterpret_cast<char*>(yr + 2 * n)), k_count, v, yr,
+                      yr + n);
+        if (y != nullptr) {
+          for (std::int64_t i = 0; i < n; ++i) y[first + i] = {yr[i], yr[n + i]};
+        }
+        return n;
+      },
+      [&](std::int64_t first, const char* bytes, std::int64_t n) {
+        const auto* yr = reinterpret_cast<const float*>(bytes);
+        use(first, yr, yr + n, n);
+      });
 }
 
 // Hands the combined samples stored in y to `use` in order, in blocks
 // split into real and imaginary parts on every worker. False when `stop` was
 // requested before the end.
-bool for_each_stored_block(std::span<const std::complex<float>> y, const std::stop_token& stop,
-                           const CombinedBlockUse& use) {
+bool for_each_stored_block(std::span<const std::complex<float>> y, int workers,
+                           const std::stop_token& stop, const CombinedBlockUse& use) {
   constexpr std::int64_t kBlock = 8192;
   const auto samples = static_cast<std::int64_t>(y.size());
-  return make_and_use_blocks((samples + kBlock - 1) / kBlock, kBlock, 2 * sizeof(float), stop,
+  return make_and_use_blocks((samples + kBlock - 1) / kBlock, kBlock, 2 * sizeof(float), workers,
+                             stop,
                              [&](std::int64_t b, char* out) {
                                const std::int64_t first = b * kBlock;
                                const std::int64_t n = std::min(kBlock, samples - first);
@@ -98,11 +112,81 @@ CombinedStatistics combined_statistics(const SampleViewBlocks& x, const ComplexV
   };
   if (!for_each_combined_block(x, v, y.data(), add_to_mean) ||
       !(y.empty() ? for_each_combined_block(x, v, nullptr, add_to_noise_power)
-                  : for_each_stored_block(y, x.stop(), add_to_noise_power))) {
+                  : for_each_stored_block(y, x.workers(), x.stop(), add_to_noise_power))) {
     fail_stopped();
   }
   return sums.result();
 }
+
+// The command's running sums: the statistics in two passes over x, the
+// combined signal's in two more (or one more over y when it is stored).
+class CommandSums final : public SumsPolicy {
+ public:
+  explicit CommandSums(const SampleViewBlocks& x) : x_(x) {}
+
+  void statistics(EstimateArrays& arrays) override {
+    if (!compute_statistics(x_, arrays)) fail_stopped();
+  }
+  CombinedStatistics combined(const EstimateArrays& arrays,
+                              std::span<std::complex<float>> y) override {
+    return combined_statistics(x_, arrays.normalised, y);
+  }
+
+ private:
+  const SampleViewBlocks& x_;
+};
+
+// Exact sums: of x's samples in one pass, or those an accumulator holds;
+// the combined signal's statistics come from them, and x is read again only
+// to store the combined samples.
+class ExactSums final : public SumsPolicy {
+ public:
+  // Sums x's samples first.
+  explicit ExactSums(const SampleViewBlocks& x) : x_(&x), own_(x.channels()), sums_(own_) {
+    add_exactly(x, own_);
+  }
+  explicit ExactSums(const ExactStatistics& sums) : own_(0), sums_(sums) {}
+
+  void statistics(EstimateArrays& arrays) override {
+    sums_.means_and_covariance(arrays.means, arrays.covariance);
+    // Kept for the combined statistics: the inversion uses the covariance up.
+    require(allocate_copy(arrays.means, means_));
+    require(allocate_copy(arrays.covariance, covariance_));
+  }
+  CombinedStatistics combined(const EstimateArrays& arrays,
+                              std::span<std::complex<float>> y) override {
+    if (!y.empty() &&
+        !for_each_combined_block(*x_, arrays.normalised, y.data(),
+                                 [](std::int64_t, const float*, const float*, std::int64_t) {})) {
+      fail_stopped();
+    }
+    return sums_.combined(means_, covariance_, arrays.normalised);
+  }
+
+ private:
+  static RuntimeErrorCode allocate_copy(const ComplexVector& from, ComplexVector& to) {
+    const std::int64_t k = from.re.size();
+    if (RuntimeErrorCode code = to.re.allocate(k); code != kNoError) return code;
+    if (RuntimeErrorCode code = to.im.allocate(k); code != kNoError) return code;
+    std::copy_n(from.re.data(), k, to.re.data());
+    std::copy_n(from.im.data(), k, to.im.data());
+    return kNoError;
+  }
+  static RuntimeErrorCode allocate_copy(const ComplexMatrix& from, ComplexMatrix& to) {
+    const std::int64_t k = from.re.rows();
+    if (RuntimeErrorCode code = to.re.allocate(k, k); code != kNoError) return code;
+    if (RuntimeErrorCode code = to.im.allocate(k, k); code != kNoError) return code;
+    std::copy_n(from.re.row(1), k * k, to.re.row(1));
+    std::copy_n(from.im.row(1), k * k, to.im.row(1));
+    return kNoError;
+  }
+
+  const SampleViewBlocks* x_ = nullptr;
+  ExactStatistics own_;
+  const ExactStatistics& sums_;
+  ComplexVector means_;
+  ComplexMatrix covariance_;
+};
 
 }  // namespace
 
@@ -124,10 +208,12 @@ std::vector<std::complex<float>> complex_values(const ComplexMatrix& m) {
   return values;
 }
 
-void estimate_weights(const SampleBlocks& x, const std::stop_token& stop, EstimateArrays& arrays,
-                      Estimate& out) {
-  require(allocate_statistics(arrays, x.samples(), x.channels()));
-  if (!compute_statistics(x, arrays)) fail_stopped();
+Estimate estimate_with(SumsPolicy& sums, std::int64_t samples, std::int64_t channels,
+                       std::span<std::complex<float>> y, const std::stop_token& stop) {
+  EstimateArrays arrays;
+  Estimate out{};
+  require(allocate_statistics(arrays, samples, channels));
+  sums.statistics(arrays);
   require(allocate_snr(arrays));
   compute_snr(arrays);
   out.signals = complex_values(arrays.means);
@@ -141,6 +227,15 @@ void estimate_weights(const SampleBlocks& x, const std::stop_token& stop, Estima
   out.weights = complex_values(arrays.weights);
   out.normalized_weights = complex_values(arrays.normalised);
   out.reference = arrays.reference - 1;
+  set_combined(sums.combined(arrays, y), out);
+  return out;
+}
+
+Estimate estimate_exactly(const ExactStatistics& sums, const std::stop_token& stop) {
+  if (sums.samples() < 1) fail(1, "the accumulator holds no samples");
+  FloatingPointScope environment;
+  ExactSums policy(sums);
+  return estimate_with(policy, sums.samples(), sums.channels(), {}, stop);
 }
 
 }  // namespace library
@@ -153,61 +248,82 @@ SampleView view(const TextSamples& samples) noexcept {
 namespace library {
 namespace {
 
-Estimate estimate_blocks(const SampleViewBlocks& blocks, const std::stop_token& stop) {
-  FloatingPointScope environment;
-  EstimateArrays arrays;
-  Estimate out{};
-  estimate_weights(blocks, stop, arrays, out);
-  // The combined signal is made twice, block by block, rather than kept.
-  set_combined(combined_statistics(blocks, arrays.normalised, {}), out);
-  return out;
-}
-
-Estimate combine_blocks(const SampleViewBlocks& blocks, std::span<std::complex<float>> y,
-                        const std::stop_token& stop) {
-  if (static_cast<std::int64_t>(y.size()) != blocks.samples()) {
+Estimate estimate_blocks(const SampleViewBlocks& blocks, const Options& options,
+                         std::span<std::complex<float>> y, const std::stop_token& stop) {
+  if (y.data() != nullptr && static_cast<std::int64_t>(y.size()) != blocks.samples()) {
     fail(1, "the combined signal's room holds " + std::to_string(y.size()) +
                 " values, not one per sample (" + std::to_string(blocks.samples()) + ")");
   }
   FloatingPointScope environment;
-  EstimateArrays arrays;
-  Estimate out{};
-  estimate_weights(blocks, stop, arrays, out);
-  set_combined(combined_statistics(blocks, arrays.normalised, y), out);
-  return out;
+  if (options.arithmetic == Arithmetic::command) {
+    CommandSums sums(blocks);
+    return estimate_with(sums, blocks.samples(), blocks.channels(), y, stop);
+  }
+  ExactSums sums(blocks);
+  return estimate_with(sums, blocks.samples(), blocks.channels(), y, stop);
+}
+
+// y's room, which may be empty only when there are no samples to hold.
+std::span<std::complex<float>> room_for(std::span<std::complex<float>> y) {
+  static std::complex<float> none;
+  return y.data() != nullptr ? y : std::span<std::complex<float>>(&none, 0);
 }
 
 }  // namespace
 }  // namespace library
 
 Estimate estimate(const SampleView& x, std::stop_token stop) {
+  return estimate(x, Options{}, std::move(stop));
+}
+
+Estimate estimate(const SampleView& x, const Options& options, std::stop_token stop) {
   return library::with_errors([&] {
-    library::check_view(x);
-    return library::estimate_blocks(library::SampleViewBlocks(x, stop), stop);
+    library::check_view(x, options.arithmetic);
+    const library::SampleViewBlocks blocks(x, library::workers_of(options), stop);
+    return library::estimate_blocks(blocks, options, {}, stop);
   });
 }
 
 Estimate combine(const SampleView& x, std::span<std::complex<float>> y, std::stop_token stop) {
+  return combine(x, y, Options{}, std::move(stop));
+}
+
+Estimate combine(const SampleView& x, std::span<std::complex<float>> y, const Options& options,
+                 std::stop_token stop) {
   return library::with_errors([&] {
-    library::check_view(x);
-    return library::combine_blocks(library::SampleViewBlocks(x, stop), y, stop);
+    library::check_view(x, options.arithmetic);
+    const library::SampleViewBlocks blocks(x, library::workers_of(options), stop);
+    return library::estimate_blocks(blocks, options, library::room_for(y), stop);
   });
 }
 
 Estimate estimate(std::int64_t samples, std::int64_t channels, const SampleReader& read,
                   std::stop_token stop) {
+  return estimate(samples, channels, read, Options{}, std::move(stop));
+}
+
+Estimate estimate(std::int64_t samples, std::int64_t channels, const SampleReader& read,
+                  const Options& options, std::stop_token stop) {
   return library::with_errors([&] {
-    library::check_counts(samples, channels);
-    return library::estimate_blocks(library::SampleViewBlocks(samples, channels, read, stop), stop);
+    library::check_counts(samples, channels, options.arithmetic);
+    const library::SampleViewBlocks blocks(samples, channels, read, library::workers_of(options),
+                                           stop);
+    return library::estimate_blocks(blocks, options, {}, stop);
   });
 }
 
 Estimate combine(std::int64_t samples, std::int64_t channels, const SampleReader& read,
                  std::span<std::complex<float>> y, std::stop_token stop) {
+  return combine(samples, channels, read, y, Options{}, std::move(stop));
+}
+
+Estimate combine(std::int64_t samples, std::int64_t channels, const SampleReader& read,
+                 std::span<std::complex<float>> y, const Options& options, std::stop_token stop) {
   return library::with_errors([&] {
-    library::check_counts(samples, channels);
-    return library::combine_blocks(library::SampleViewBlocks(samples, channels, read, stop), y,
-                                   stop);
+    library::check_counts(samples, channels, options.arithmetic);
+    const library::SampleViewBlocks blocks(samples, channels, read, library::workers_of(options),
+                                           stop);
+    return library::estimate_blocks(blocks, options, library::room_for(y), stop);
   });
 }
 

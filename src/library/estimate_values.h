@@ -7,6 +7,7 @@
 
 #include "combine/complex_arrays.h"
 #include "combine/estimation.h"
+#include "combine/exact_statistics.h"
 #include "tarvel/tarvel.h"
 
 namespace tarvel::library {
@@ -14,10 +15,9 @@ namespace tarvel::library {
 std::vector<std::complex<float>> complex_values(const ComplexVector& v);
 std::vector<std::complex<float>> complex_values(const ComplexMatrix& m);
 
-// The steps of the estimate up to the normalised weights, over x, into
-// `arrays` and `out` (all but the combined signal's mean and SNR). Throws
-// Error 4 when an array cannot be had, 9 when `stop` is requested.
-void estimate_weights(const SampleBlocks& x, const std::stop_token& stop, EstimateArrays& arrays,
-                      Estimate& out);
+// The estimate of the samples an accumulator's exact sums hold, which must
+// be at least one. Throws Error 1 for none, 4 when an array cannot be had,
+// 9 when `stop` is requested.
+Estimate estimate_exactly(const ExactStatistics& sums, const std::stop_token& stop);
 
 }  // namespace tarvel::library

@@ -8,6 +8,7 @@
 
 #include "library/failure.h"
 #include "library/stoppable_blocks.h"
+#include "runtime/helper_thread.h"
 
 namespace tarvel::library {
 namespace {
@@ -32,17 +33,22 @@ bool add_extent(std::int64_t stride, std::int64_t steps, std::int64_t& extent) {
 
 }  // namespace
 
-void check_counts(std::int64_t samples, std::int64_t channels) {
+void check_counts(std::int64_t samples, std::int64_t channels, Arithmetic arithmetic) {
   if (samples < 1 || channels < 1) {
     fail(1, "the samples need at least one sample and one channel");
   }
-  if (samples > kMaxCount || channels > kMaxCount) {
+  if (channels > kMaxCount || (arithmetic == Arithmetic::command && samples > kMaxCount)) {
     fail(4, "the samples have more samples or channels than 2147483647");
   }
 }
 
-void check_view(const SampleView& x) {
-  check_counts(x.samples, x.channels);
+int workers_of(const Options& options) {
+  if (options.workers < 0) fail(1, "the workers must be 0 (every processor) or more");
+  return options.workers == 0 ? worker_count() : std::min(options.workers, kMaxWorkers);
+}
+
+void check_view(const SampleView& x, Arithmetic arithmetic) {
+  check_counts(x.samples, x.channels, arithmetic);
   if (x.data == nullptr) fail(1, "a sample view has no data");
   // The farthest element from data, in bytes, must be an offset a pointer
   // can take.
@@ -122,7 +128,7 @@ bool SampleViewBlocks::for_each_block(std::int64_t first, std::int64_t count,
   const std::int64_t k_count = x_.channels;
   const std::int64_t block = block_samples();
   const std::size_t sample_bytes = room_per_sample();
-  return make_and_use_blocks((count + block - 1) / block, block, sample_bytes, stop_,
+  return make_and_use_blocks((count + block - 1) / block, block, sample_bytes, workers_, stop_,
                              [&](std::int64_t b, char* out) {
                                const std::int64_t start = first + b * block;
                                const std::int64_t n = std::min(block, first + count - start);

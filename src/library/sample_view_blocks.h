@@ -10,21 +10,31 @@
 
 namespace tarvel::library {
 
-// Throws the Error of counts S or K below 1 or past the 32-bit bounds.
-void check_counts(std::int64_t samples, std::int64_t channels);
+// Throws the Error of counts S or K below 1 or past the bounds of
+// `arithmetic`: 2^31 - 1 for K, and for S in the command's arithmetic.
+void check_counts(std::int64_t samples, std::int64_t channels, Arithmetic arithmetic);
 
 // Throws the Error of a view that cannot be read: check_counts', no data, or
 // elements whose offsets overflow.
-void check_view(const SampleView& x);
+void check_view(const SampleView& x, Arithmetic arithmetic);
+
+// The threads a call with `options` uses: its workers, or every processor's
+// for 0, at most 64. Throws Error 1 for negative workers.
+int workers_of(const Options& options);
 
 class SampleViewBlocks final : public SampleBlocks {
  public:
-  // `x` must have passed check_view.
-  SampleViewBlocks(const SampleView& x, std::stop_token stop) : x_(x), stop_(std::move(stop)) {}
+  // `x` must have passed check_view. The blocks are made on `workers`
+  // threads.
+  SampleViewBlocks(const SampleView& x, int workers, std::stop_token stop)
+      : x_(x), workers_(workers), stop_(std::move(stop)) {}
   // The counts must have passed check_counts; `read` must outlive this.
   SampleViewBlocks(std::int64_t samples, std::int64_t channels, const SampleReader& read,
-                   std::stop_token stop)
-      : x_{nullptr, samples, channels, channels, 1}, read_(&read), stop_(std::move(stop)) {}
+                   int workers, std::stop_token stop)
+      : x_{nullptr, samples, channels, channels, 1},
+        read_(&read),
+        workers_(workers),
+        stop_(std::move(stop)) {}
 
   std::int64_t samples() const override { return x_.samples; }
   std::int64_t channels() const override { return x_.channels; }
@@ -47,10 +57,12 @@ class SampleViewBlocks final : public SampleBlocks {
   SampleBlock fill_block(std::int64_t first, std::int64_t count, char* room) const;
 
   const std::stop_token& stop() const { return stop_; }
+  int workers() const { return workers_; }
 
  private:
   SampleView x_;
   const SampleReader* read_ = nullptr;
+  int workers_;
   std::stop_token stop_;
 };
 

@@ -8,7 +8,7 @@
 namespace tarvel::library {
 
 bool make_and_use_blocks(std::int64_t block_count, std::int64_t samples_per_block,
-                         std::size_t sample_bytes, const std::stop_token& stop,
+                         std::size_t sample_bytes, int workers, const std::stop_token& stop,
                          const SampleBlockMaker& make, const SampleBlockUser& use) {
   std::atomic<bool> stopped{false};
   std::int64_t next = 0;
@@ -25,7 +25,8 @@ bool make_and_use_blocks(std::int64_t block_count, std::int64_t samples_per_bloc
         const auto samples = static_cast<std::int64_t>(size / sample_bytes);
         use(next, bytes, samples);
         next += samples;
-      });
+      },
+      workers);
   if (!done) throw std::bad_alloc();
   return !stopped.load(std::memory_order_relaxed);
 }

@@ -17,12 +17,13 @@ using SampleBlockUser =
     std::function<void(std::int64_t first, const char* bytes, std::int64_t samples)>;
 
 // Makes blocks 0 .. block_count - 1 of `samples_per_block` samples of
-// `sample_bytes` bytes each (produce_in_order) and uses them in order. Once
+// `sample_bytes` bytes each on `workers` threads (produce_in_order) and uses
+// them in order. Once
 // `stop` is requested, the blocks left are neither made nor used, and it
 // returns false, at once however many blocks were left. Throws std::bad_alloc when no block's room
 // can be had.
 bool make_and_use_blocks(std::int64_t block_count, std::int64_t samples_per_block,
-                         std::size_t sample_bytes, const std::stop_token& stop,
+                         std::size_t sample_bytes, int workers, const std::stop_token& stop,
                          const SampleBlockMaker& make, const SampleBlockUser& use);
 
 }  // namespace tarvel::library
