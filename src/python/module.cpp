@@ -201,7 +201,7 @@ Run run(py::handle path) {
 
 }  // namespace
 
-PYBIND11_MODULE(tarvel, m) {
+PYBIND11_MODULE(_tarvel, m) {
   // Each docstring starts with its signature in numpy's terms; pybind11's
   // own would name its C++ handle types.
   py::options options;
@@ -464,6 +464,10 @@ Examples
 )doc");
 
   tarvel::python::bind_accumulator(m);
+  m.attr("__version__") = TARVEL_VERSION;
+  // The package `tarvel` is where users and pickle find the classes.
+  for (const char* name : {"Estimate", "Run", "Accumulator"})
+    m.attr(name).attr("__module__") = "tarvel";
 
   m.def("read", &read_file, py::arg("path"),
         R"doc(read(path: str | bytes | os.PathLike) -> tuple[numpy.ndarray, numpy.ndarray]

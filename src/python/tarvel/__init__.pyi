@@ -10,6 +10,8 @@ _Path = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 _Arithmetic = Literal["exact", "command"]
 _BytesLike = Union[bytes, bytearray, memoryview]
 
+__version__: str
+
 class Estimate:
     """The estimate of K channels, bit for bit what the report prints."""
 
