@@ -21,9 +21,10 @@ std::int64_t exact_block_samples(std::int64_t channels) {
 
 }  // namespace
 
-void add_exactly(const SampleViewBlocks& x, ExactStatistics& into) {
+void add_exactly(const SampleViewBlocks& x, ExactStatistics& into, int sign) {
   const std::int64_t samples = x.samples();
-  if (samples > std::numeric_limits<std::int64_t>::max() - into.samples()) {
+  if (samples == 0) return;
+  if (sign > 0 && samples > std::numeric_limits<std::int64_t>::max() - into.samples()) {
     fail(1, "the accumulator would hold more than 9223372036854775807 samples");
   }
   const std::int64_t block = std::min(samples, exact_block_samples(x.channels()));
@@ -48,7 +49,7 @@ void add_exactly(const SampleViewBlocks& x, ExactStatistics& into) {
       const std::int64_t b = next.fetch_add(1, std::memory_order_relaxed);
       if (b >= blocks) return;
       const std::int64_t first = b * block;
-      own.add(x.fill_block(first, std::min(block, samples - first), room), level);
+      own.add(x.fill_block(first, std::min(block, samples - first), room), level, sign);
     }
   });
   if (stopped.load(std::memory_order_relaxed)) fail_stopped();
