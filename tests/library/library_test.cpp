@@ -408,3 +408,32 @@ TEST(Library, LoadingAndBlockArgumentsAreChecked) {
 
 }  // namespace
 }  // namespace tarvel
+
+namespace tarvel {
+namespace {
+
+// A reader that fails on one block, on any worker, ends the exact sums'
+// call with its exception on the calling thread, the accumulator untouched.
+TEST(Library, AReaderThatThrowsEndsTheExactCallWithItsException) {
+  const std::int64_t s = 1 << 20;
+  for (const std::int64_t failing : {std::int64_t{0}, s / 2, s - 1}) {
+    const SampleReader read = [&](std::int64_t first, std::int64_t count,
+                                  std::complex<float>* out) {
+      if (first <= failing && failing < first + count) throw std::runtime_error("disk gone");
+      std::fill(out, out + count * 2, std::complex<float>{1, 2});
+    };
+    for (const int workers : {1, 16}) {
+      Accumulator a(2);
+      try {
+        a.add(s, read, Options{Arithmetic::exact, workers});
+        ADD_FAILURE() << "no exception";
+      } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), "disk gone");
+      }
+      EXPECT_EQ(a.samples(), 0);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tarvel
