@@ -41,6 +41,11 @@ bool compute_statistics(const SampleBlocks& x, EstimateArrays& e);
 RuntimeErrorCode allocate_snr(EstimateArrays& e);
 void compute_snr(EstimateArrays& e);
 
+// Diagonal loading: adds loading·trace(R)/K to each diagonal element of the
+// covariance, the trace summed in channel order in extended precision and
+// each element rounded once; 0 leaves it as it is.
+void load_diagonal(EstimateArrays& e, float loading);
+
 // The inverse and the weight vectors.
 RuntimeErrorCode allocate_inverse_and_weights(EstimateArrays& e);
 // The inverse of the covariance, which the inversion uses up: it is left
