@@ -1,7 +1,9 @@
 """Optimum combination of simultaneously recorded complex channels.
 
 The compiled part, ``tarvel._tarvel``, holds every number; this package is
-what users import. ``help(tarvel)`` shows its documentation.
+what users import. ``help(tarvel)`` shows its documentation. The same
+estimates over Dask arrays, on a cluster too, are ``tarvel.dask``'s, which
+``import tarvel.dask`` brings in (``import tarvel`` alone never imports Dask).
 """
 
 from . import _tarvel
