@@ -177,6 +177,9 @@ on Ctrl-C.")
   # through pybind11, as dh_python3 and dh_numpy3 would state it.
   set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS
       "python3 (>= 3.11), python3 (<< 3.12), python3-numpy (>= 1:1.22.0), python3-numpy-abi9")
+  # tarvel.dask, imported only by those who use it, runs on Dask and its
+  # distributed scheduler.
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_SUGGESTS "python3-dask, python3-distributed")
   # The package's architecture is the target's, also in a cross build.
   if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(aarch64|arm64|ARM64)$")
     set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
