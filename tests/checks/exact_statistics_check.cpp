@@ -148,6 +148,9 @@ float random_float(Random& random, int lowest, int highest) {
 // one of its own; in a quarter of the arrays some NaN and infinities.
 std::vector<Complex> hard_array(Random& random, std::size_t S, std::size_t K, int style) {
   const int band = random.below(252), big = 180 + random.below(75);
+  // Every exponent, a narrow band, subnormals and the smallest normals, and
+  // values whose sums and products pass the range.
+  const int exponents[4][2] = {{0, 254}, {band, band + 3}, {0, 1}, {250, 254}};
   const float repeated[2] = {random_float(random, 0, 254), random_float(random, 0, 254)};
   const int special_odds = random.below(4) == 0 ? 2 + random.below(8 * static_cast<int>(S)) : 0;
   std::vector<int> styles(K);
@@ -158,29 +161,13 @@ std::vector<Complex> hard_array(Random& random, std::size_t S, std::size_t K, in
           std::bit_cast<float>(static_cast<std::uint32_t>(random.next()) | 0x7f800001u);
       return std::array{HUGE_VALF, -HUGE_VALF, nan}[random.below(3)];
     }
-    switch (s) {
-      case 0:
-        return random_float(random, 0, 254);
-      case 1:
-        return random_float(random, band, band + 3);
-      case 2:
-        return static_cast<float>(random.below(17) - 8);
-      case 3:
-        return static_cast<float>((1 << 23) + random.below(1 << 26));
-      case 4: {  // +B and -B cancel exactly, leaving the small values
-        const int pick = random.below(3);
-        return pick == 2 ? random_float(random, 0, big - 30)
-                         : std::ldexp(pick ? -1.0f : 1.0f, big - 127);
-      }
-      case 5:
-        return repeated[random.below(8) == 0];
-      case 6:
-        return random_float(random, 0, 1);  // subnormals and the smallest normals
-      case 7:
-        return random_float(random, 250, 254);  // sums and products past the range
-      default:
-        return 0.0f;
-    }
+    if (s < 4) return random_float(random, exponents[s][0], exponents[s][1]);
+    if (s == 4) return static_cast<float>(random.below(17) - 8);
+    if (s == 5) return static_cast<float>((1 << 23) + random.below(1 << 26));  // even S: ties
+    const int pick = random.below(3);  // +B and -B cancel exactly, leaving the small values
+    if (s == 6)
+      return pick == 2 ? random_float(random, 0, big - 30) : std::ldexp(pick - 0.5f, big - 126);
+    return s == 7 ? repeated[pick == 0] : 0.0f;
   };
   std::vector<Complex> x(S * K);
   for (std::size_t i = 0; i < x.size(); ++i) {
@@ -189,10 +176,10 @@ std::vector<Complex> hard_array(Random& random, std::size_t S, std::size_t K, in
   }
   // Style 8: F, half an ulp of F and a far smaller part or 0, the rest 0.
   for (std::size_t k = 0; k < K; ++k) {
+    const int e = 60 + random.below(160);
     for (std::size_t n = 0; n < 3 && n < S && styles[k] == 8; ++n) {
-      const int e = 60 + random.below(160);
       const float f = n == 0   ? random_float(random, e, e)
-                      : n == 1 ? std::ldexp(random.below(2) ? 1.0f : -1.0f, e - 151)
+                      : n == 1 ? std::ldexp(random.below(2) - 0.5f, e - 150)
                                : random.below(2) * random_float(random, 0, e - 60);
       x[n * K + k] = {f, n == 0 ? random_float(random, e, e) : f};
     }
@@ -200,8 +187,8 @@ std::vector<Complex> hard_array(Random& random, std::size_t S, std::size_t K, in
   return x;
 }
 
-[[noreturn]] void mismatch(std::uint64_t array, const std::string& what) {
-  std::printf("FAILED: array %llu: %s\n", static_cast<unsigned long long>(array), what.c_str());
+[[noreturn]] void mismatch(unsigned long long array, const std::string& what) {
+  std::printf("FAILED: array %llu: %s\n", array, what.c_str());
   std::exit(1);
 }
 
@@ -238,7 +225,7 @@ void shuffle(Vector& v, Random& random) {
 }
 
 // The same Estimate for every order, layout, way in and worker count.
-int check_variants(std::uint64_t array, const std::vector<Complex>& x, std::int64_t S,
+int check_variants(unsigned long long array, const std::vector<Complex>& x, std::int64_t S,
                    std::int64_t K, const tarvel::Estimate& expected, Random& random) {
   int compared = 0;
   const auto expect = [&](const tarvel::Estimate& got, const std::string& how) {
@@ -314,8 +301,8 @@ int check_variants(std::uint64_t array, const std::vector<Complex>& x, std::int6
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::uint64_t count = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 20000;
-  const std::uint64_t seed = argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 20261209;
+  const unsigned long long count = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 20000;
+  const unsigned long long seed = argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 20261209;
   // The reference's own rounding where it is hardest: ties among the
   // subnormals, a negative value that rounds to 0, the last float, the first
   // value that overflows, a tie at 1.
@@ -336,8 +323,8 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  std::uint64_t values = 0, variants = 0, nan = 0, inf = 0, subnormal = 0, zero = 0;
-  for (std::uint64_t array = 0; array < count; ++array) {
+  unsigned long long values = 0, variants = 0, nan = 0, inf = 0, subnormal = 0, zero = 0;
+  for (unsigned long long array = 0; array < count; ++array) {
     Random random(seed * 1000003 + array);
     const int style = random.below(9);
     const std::int64_t S = style == 8             ? std::int64_t{1} << random.below(10)
@@ -377,9 +364,6 @@ int main(int argc, char** argv) {
       "%llu arrays (seed %llu): %llu means and covariance elements exactly rounded, "
       "their parts %llu NaN, %llu infinite, %llu subnormal, %llu zero; %llu estimates "
       "the same bits in another order, layout, accumulator or worker count\n",
-      static_cast<unsigned long long>(count), static_cast<unsigned long long>(seed),
-      static_cast<unsigned long long>(values), static_cast<unsigned long long>(nan),
-      static_cast<unsigned long long>(inf), static_cast<unsigned long long>(subnormal),
-      static_cast<unsigned long long>(zero), static_cast<unsigned long long>(variants));
+      count, seed, values, nan, inf, subnormal, zero, variants);
   return 0;
 }
