@@ -5,7 +5,10 @@
 // the inversion, the weights, the combined signal into two new arrays and its
 // statistics. Against it: tarvel::estimate (b) and tarvel::combine (c) on the
 // samples interleaved row-major, as an SDR file sink writes them, and both on
-// the samples column-major, one channel after another (d, e). The output of
+// the samples column-major, one channel after another (d, e), all in the
+// command's arithmetic; then the exact arithmetic's estimate and combine on
+// the same layouts (f, g, h), with the ratio of the exact estimate to the
+// command's. The output of
 // combine is a new buffer on every call, as the tool's arrays are, so both
 // sides pay for touching fresh memory.
 //
@@ -233,11 +236,24 @@ bool same_estimate(const tarvel::Estimate& got, const tarvel::Estimate& want, co
   return same;
 }
 
-enum Variant { kTool, kEstimateRows, kCombineRows, kEstimateColumns, kCombineColumns, kVariants };
+enum Variant {
+  kTool,
+  kEstimateRows,
+  kCombineRows,
+  kEstimateColumns,
+  kCombineColumns,
+  kExactEstimateRows,
+  kExactCombineRows,
+  kExactEstimateColumns,
+  kVariants
+};
 
-const char* const kNames[kVariants] = {"(a) tool steps, planar table", "(b) estimate, row-major",
-                                       "(c) combine, row-major", "(d) estimate, column-major",
-                                       "(e) combine, column-major"};
+const char* const kNames[kVariants] = {
+    "(a) tool steps, planar table", "(b) estimate, row-major",    "(c) combine, row-major",
+    "(d) estimate, column-major",   "(e) combine, column-major",  "(f) exact estimate, row-major",
+    "(g) exact combine, row-major", "(h) exact estimate, columns"};
+
+const tarvel::Options kCommand{tarvel::Arithmetic::command};
 
 // Runs one variant; the result's combined SNR is kept so that no call can be
 // left out.
@@ -246,15 +262,26 @@ float run(Variant variant, const Samples& x, std::int64_t samples, std::int64_t 
     case kTool:
       return tool_steps(x, nullptr).snr;
     case kEstimateRows:
-      return tarvel::estimate(row_major(x, samples, channels)).combined_snr_db;
+      return tarvel::estimate(row_major(x, samples, channels), kCommand).combined_snr_db;
     case kEstimateColumns:
+      return tarvel::estimate(column_major(x, samples, channels), kCommand).combined_snr_db;
+    case kExactEstimateRows:
+      return tarvel::estimate(row_major(x, samples, channels)).combined_snr_db;
+    case kExactEstimateColumns:
       return tarvel::estimate(column_major(x, samples, channels)).combined_snr_db;
     case kCombineRows:
     case kCombineColumns: {
       Output y = fresh_output(samples);
       const tarvel::SampleView view = variant == kCombineRows ? row_major(x, samples, channels)
                                                               : column_major(x, samples, channels);
-      return tarvel::combine(view, {y.get(), static_cast<std::size_t>(samples)}).combined_snr_db;
+      return tarvel::combine(view, {y.get(), static_cast<std::size_t>(samples)}, kCommand)
+          .combined_snr_db;
+    }
+    case kExactCombineRows: {
+      Output y = fresh_output(samples);
+      return tarvel::combine(row_major(x, samples, channels),
+                             {y.get(), static_cast<std::size_t>(samples)})
+          .combined_snr_db;
     }
     default:
       std::abort();
@@ -264,16 +291,17 @@ float run(Variant variant, const Samples& x, std::int64_t samples, std::int64_t 
 bool verify(const Samples& x, std::int64_t samples, std::int64_t channels) {
   ToolResult tool;
   tool_steps(x, &tool);
-  bool same = same_estimate(tarvel::estimate(row_major(x, samples, channels)), tool.estimate,
-                            kNames[kEstimateRows]);
-  same = same_estimate(tarvel::estimate(column_major(x, samples, channels)), tool.estimate,
-                       kNames[kEstimateColumns]) &&
+  bool same = same_estimate(tarvel::estimate(row_major(x, samples, channels), kCommand),
+                            tool.estimate, kNames[kEstimateRows]);
+  same = same_estimate(tarvel::estimate(column_major(x, samples, channels), kCommand),
+                       tool.estimate, kNames[kEstimateColumns]) &&
          same;
   for (const Variant variant : {kCombineRows, kCombineColumns}) {
     std::vector<Complex> y(static_cast<std::size_t>(samples));
     const tarvel::SampleView view = variant == kCombineRows ? row_major(x, samples, channels)
                                                             : column_major(x, samples, channels);
-    same = same_estimate(tarvel::combine(view, y), tool.estimate, kNames[variant]) && same;
+    same =
+        same_estimate(tarvel::combine(view, y, kCommand), tool.estimate, kNames[variant]) && same;
     if (!same_bits(y, tool.combined)) {
       std::fprintf(stderr, "%s: the combined samples differ from the tool's\n", kNames[variant]);
       same = false;
@@ -323,6 +351,9 @@ int main(int argc, char** argv) {
       std::printf("%-30s %10.4f %10.4f %10.3f\n", kNames[v], times.front(), times[times.size() / 2],
                   times.front() / baseline);
     }
+    std::printf("exact estimate / command estimate, best of each: %.3f row-major, %.3f columns\n",
+                seconds[kExactEstimateRows].front() / seconds[kEstimateRows].front(),
+                seconds[kExactEstimateColumns].front() / seconds[kEstimateColumns].front());
     // Printed so that no call's result is unused.
     std::printf("(sum of the combined SNRs: %g dB)\n", static_cast<double>(kept));
   } catch (const tarvel::Error& error) {

@@ -101,6 +101,30 @@ struct Options {
   // The most threads a call may use, the calling one included; 0 means every
   // processor this process may run on (at most 64).
   int workers = 0;
+  // Diagonal loading: before the inversion, loading·trace(R)/K is added to
+  // each diagonal element of the covariance (the trace summed in channel
+  // order in extended precision, each element rounded once), for short
+  // blocks (S <= K) and nearly singular noise. The Estimate's covariance
+  // and SNRs are those of the samples, without it; 0 changes nothing.
+  // Negative or NaN: Error 1.
+  float loading = 0;
+};
+
+// S samples of K channels held as interleaved integer I/Q pairs, as SDRs
+// write them (USRP sc16, 8-bit file sinks), read in place: the pair of sample
+// n of channel k starts at element (n * sample_stride + k * channel_stride)
+// * 2 of the type's array, I first, strides in pairs, either negative or
+// zero. int16 and int8 values are taken as they are; uint8 ones as value -
+// 127.5, the unsigned 8-bit convention. Every value is exact in single
+// precision, so the results are those of the same values as complex floats.
+enum class PairType { int16, int8, uint8 };
+struct PairView {
+  const void* data;
+  PairType type;
+  std::int64_t samples;         // S
+  std::int64_t channels;        // K
+  std::int64_t sample_stride;   // pairs from sample n to n+1
+  std::int64_t channel_stride;  // pairs from channel k to k+1
 };
 
 // The row-major view of samples read by read_text.
@@ -150,6 +174,62 @@ Estimate combine(std::int64_t samples, std::int64_t channels, const SampleReader
                  std::span<std::complex<float>> y, const Options& options,
                  std::stop_token stop = {});
 
+// Samples in any of the forms the library reads: a view of complex floats,
+// a view of integer pairs, or a reader of S samples of K channels (which
+// must outlive every call given this). The calls below take any of them;
+// the views convert implicitly.
+class Samples {
+ public:
+  Samples(const SampleView& x) : view_(x), form_(Form::view) {}
+  Samples(const PairView& x) : pairs_(x), form_(Form::pairs) {}
+  Samples(std::int64_t samples, std::int64_t channels, const SampleReader& read)
+      : read_(&read), samples_(samples), channels_(channels), form_(Form::reader) {}
+
+  enum class Form { view, pairs, reader };
+  Form form() const noexcept { return form_; }
+  const SampleView& view() const noexcept { return view_; }
+  const PairView& pairs() const noexcept { return pairs_; }
+  const SampleReader& reader() const noexcept { return *read_; }
+  std::int64_t samples() const noexcept;
+  std::int64_t channels() const noexcept;
+
+ private:
+  SampleView view_{};
+  PairView pairs_{};
+  const SampleReader* read_ = nullptr;
+  std::int64_t samples_ = 0, channels_ = 0;
+  Form form_;
+};
+
+// estimate and combine on any form of samples, as above.
+Estimate estimate(const Samples& x, const Options& options = {}, std::stop_token stop = {});
+Estimate combine(const Samples& x, std::span<std::complex<float>> y, const Options& options = {},
+                 std::stop_token stop = {});
+
+// The estimates of x's samples [i·hop, i·hop + block) for every whole block
+// i = 0, 1, ...: each, bit for bit, the estimate of that slice alone. In
+// exact arithmetic the samples are read once and the sums follow the
+// window, the new samples added and the old ones taken out exactly, so the
+// memory is O(K^2) whatever S, block and hop. Throws Error 1 for block < 1,
+// hop < 1 or block > S, and as estimate.
+std::vector<Estimate> estimate_blocks(const Samples& x, std::int64_t block, std::int64_t hop,
+                                      const Options& options = {}, std::stop_token stop = {});
+
+// y(n) = sum_k x(n,k) w(k) for every sample, by the command's per-sample
+// formula: apply(x, e.normalized_weights, y) gives combine's y bit for bit.
+// Throws Error 1 when w's size is not K or y's not S, 9 on a stop (y then
+// holds part of the result).
+void apply(const Samples& x, std::span<const std::complex<float>> weights,
+           std::span<std::complex<float>> y, std::stop_token stop = {});
+
+// Each whole block of `block` samples combined with its own estimate's
+// normalised weights into y (S values), a last partial block with the last
+// whole block's: returns the whole blocks' estimates (estimate_blocks with
+// hop = block). Throws as estimate_blocks and apply.
+std::vector<Estimate> combine_blocks(const Samples& x, std::int64_t block,
+                                     std::span<std::complex<float>> y, const Options& options = {},
+                                     std::stop_token stop = {});
+
 namespace detail {
 struct AccumulatorState;
 }
@@ -178,9 +258,10 @@ class Accumulator {
   // arithmetic, or the count would pass 2^63 - 1. After a throw, a stop
   // included, the accumulator is as it was before the call.
   void add(const SampleView& x, const Options& options = {}, std::stop_token stop = {});
-  // The same for `samples` samples from a reader.
+  // The same for `samples` samples from a reader, and for any form.
   void add(std::int64_t samples, const SampleReader& read, const Options& options = {},
            std::stop_token stop = {});
+  void add(const Samples& x, const Options& options = {}, std::stop_token stop = {});
 
   // Adds the samples of `other`. Throws Error 1 when its K differs or the
   // count would pass 2^63 - 1, leaving this one as it was.

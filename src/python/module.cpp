@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "accumulator_binding.h"
+#include "call_options.h"
 #include "errors.h"
 #include "numpy_arrays.h"
 #include "tarvel/tarvel.h"
@@ -88,17 +90,24 @@ py::str decoded_file_name(const std::string& bytes) {
       PyUnicode_DecodeFSDefaultAndSize(bytes.data(), static_cast<py::ssize_t>(bytes.size())));
 }
 
-tarvel::Estimate estimate(py::handle x) {
+tarvel::Options options_of(py::handle arithmetic, py::handle workers) {
+  return {tarvel::python::arithmetic_of(arithmetic), tarvel::python::workers_of(workers)};
+}
+
+tarvel::Estimate estimate(py::handle x, py::handle arithmetic, py::handle workers) {
+  const tarvel::Options options = options_of(arithmetic, workers);
   const tarvel::python::Samples samples = tarvel::python::samples_of(x);
   try {
-    return tarvel::python::call_interruptibly(
-        [&](std::stop_token stop) { return tarvel::python::estimate_samples(samples, stop); });
+    return tarvel::python::call_interruptibly([&](std::stop_token stop) {
+      return tarvel::python::estimate_samples(samples, options, stop);
+    });
   } catch (const tarvel::Error& error) {
     tarvel::python::raise_error(error, Doing::computing);
   }
 }
 
-py::tuple combine(py::handle x, py::object out) {
+py::tuple combine(py::handle x, py::object out, py::handle arithmetic, py::handle workers) {
+  const tarvel::Options options = options_of(arithmetic, workers);
   const tarvel::python::Samples samples = tarvel::python::samples_of(x);
   const std::int64_t count = samples.view.samples;
   py::array y_array;
@@ -121,7 +130,7 @@ py::tuple combine(py::handle x, py::object out) {
   const std::span<Complex> target = apart.empty() ? y : std::span<Complex>(apart);
   try {
     tarvel::Estimate e = tarvel::python::call_interruptibly([&](std::stop_token stop) {
-      return tarvel::python::combine_samples(samples, target, stop);
+      return tarvel::python::combine_samples(samples, target, options, stop);
     });
     std::copy(apart.begin(), apart.end(), y.begin());
     return py::make_tuple(py::cast(std::move(e)), y_array);
@@ -173,7 +182,9 @@ Run run(py::handle path) {
       const tarvel::TextSamples samples = tarvel::read_text(name.bytes, stop);
       doing = Doing::computing;
       std::vector<Complex> combined(static_cast<std::size_t>(samples.sample_count));
-      tarvel::Estimate e = tarvel::combine(tarvel::view(samples), combined, stop);
+      // The command's own running sums, not the library's default exact ones.
+      tarvel::Estimate e = tarvel::combine(tarvel::view(samples), combined,
+                                           tarvel::Options{tarvel::Arithmetic::command}, stop);
       output = tarvel::output_path(name.bytes).string();
       std::string text = "reading " + name.bytes + " " + std::to_string(samples.channel_count) +
                          " channels " + std::to_string(samples.sample_count) + " samples\r\n\r\n" +
@@ -190,7 +201,7 @@ Run run(py::handle path) {
 
 }  // namespace
 
-PYBIND11_MODULE(tarvel, m) {
+PYBIND11_MODULE(_tarvel, m) {
   // Each docstring starts with its signature in numpy's terms; pybind11's
   // own would name its C++ handle types.
   py::options options;
@@ -201,14 +212,20 @@ Several antennas or receivers record the same coherent signal at the same
 time, each with its own noise. tarvel estimates each channel's signal (its
 mean), its SNR and the noise covariance between the channels, derives the
 optimum combining weights and combines the channels into the one with the
-best SNR, with exactly the bits the ``tarvel`` command gives for the same
-samples: every value is stored in single precision and every formula is
+best SNR. Every value is stored in single precision and every formula is
 evaluated in extended precision, rounded once.
+
+The sums over samples are exact by default: each channel's mean and each
+covariance element is the exact value rounded once to single precision,
+the same bits whatever the number of samples, threads or pieces and their
+order. ``arithmetic="command"`` takes the ``tarvel`` command's running sums
+instead and gives exactly its bits for the same samples.
 
 Functions
 ---------
 estimate(x)         The estimate of samples x of shape (S, K).
 combine(x, out)     The estimate and the combined channel.
+Accumulator(K)      Exact sums of samples added in pieces, merged, pickled.
 read(path)          A text file's times and samples, as the command reads them.
 write(path, t, y)   The command's output file.
 run(path)           The command's whole run on a text file.
@@ -222,8 +239,9 @@ the same failure (1 a bad call or file, 2 file not found, 3 write failed,
 
   py::class_<tarvel::Estimate>(m, "Estimate", R"doc(The estimate of K channels.
 
-Every value is what the command's report prints, to the bit. The arrays are
-read-only views of the estimate's own memory.
+Every value is stored in single precision, as the command's report prints
+it; with the command's arithmetic, to the bit. The arrays are read-only
+views of the estimate's own memory.
 
 Attributes
 ----------
@@ -327,8 +345,10 @@ output_path : str
                ", estimate=" + estimate_repr(r.estimate) + ")";
       });
 
-  m.def("estimate", &estimate, py::arg("x"),
-        R"doc(estimate(x: ArrayLike) -> Estimate
+  m.def(
+      "estimate", &estimate, py::arg("x"), py::kw_only(), py::arg("arithmetic") = "exact",
+      py::arg("workers") = py::none(),
+      R"doc(estimate(x: ArrayLike, *, arithmetic: str = "exact", workers: int | None = None) -> Estimate
 
 Estimate the channels' signals, SNRs, noise and optimum weights.
 
@@ -345,27 +365,40 @@ x : array_like, shape (S, K)
     single precision as the command stores what it reads; a real value has a
     zero imaginary part. Only long double arrays, whose layout is the
     machine's own, are converted whole first.
+arithmetic : {"exact", "command"}, optional
+    How the sums over samples are taken. "exact" (the default): each mean
+    and covariance element is the exact value rounded once to single
+    precision, the same bits in any order of the samples and on any number
+    of threads, and S has no bound. "command": the command's running sums
+    in single precision, exactly its bits, with S, K <= 2**31 - 1.
+workers : int, optional
+    The most threads to use, at least 1; None (the default) for every
+    processor. The result is the same for any number.
 
 Returns
 -------
 Estimate
-    The estimate, with the same bits as the command's report.
+    The estimate; with arithmetic="command", the same bits as the command's
+    report.
 
 Raises
 ------
 TypeError
-    When x does not hold numbers (strings, objects, booleans).
+    When x does not hold numbers (strings, objects, booleans), or workers
+    is not an integer (code 1).
 ValueError
-    When x is not of shape (S, K) with S, K >= 1.
+    When x is not of shape (S, K) with S, K >= 1, arithmetic is neither
+    "exact" nor "command", or workers is below 1 (code 1).
 MemoryError
-    When S or K exceeds 2**31 - 1 or memory runs out (code 4).
+    When K (with arithmetic="command" also S) exceeds 2**31 - 1 or memory
+    runs out (code 4).
 KeyboardInterrupt
     On Ctrl-C (code 9).
 
 Notes
 -----
-The working memory is O(K**2) plus a fixed block of samples, whatever S.
-The GIL is released while the estimate is computed.
+The working memory is O(K**2) per thread plus a fixed block of samples,
+whatever S. The GIL is released while the estimate is computed.
 
 Examples
 --------
@@ -377,8 +410,9 @@ Examples
 )doc");
 
   m.def(
-      "combine", &combine, py::arg("x"), py::arg("out") = py::none(),
-      R"doc(combine(x: ArrayLike, out: numpy.ndarray | None = None) -> tuple[Estimate, numpy.ndarray]
+      "combine", &combine, py::arg("x"), py::arg("out") = py::none(), py::kw_only(),
+      py::arg("arithmetic") = "exact", py::arg("workers") = py::none(),
+      R"doc(combine(x: ArrayLike, out: numpy.ndarray | None = None, *, arithmetic: str = "exact", workers: int | None = None) -> tuple[Estimate, numpy.ndarray]
 
 Estimate and combine the channels into the one with the best SNR.
 
@@ -393,6 +427,11 @@ out : numpy.ndarray of complex64, shape (S,), optional
     a large output is never held twice. When it shares memory with x, the
     combined values are made apart and copied in at the end. By default a
     new array.
+arithmetic : {"exact", "command"}, optional
+    The sums' arithmetic, as for `estimate`. Each combined sample is the
+    command's formula in both.
+workers : int, optional
+    The most threads to use, as for `estimate`.
 
 Returns
 -------
@@ -404,11 +443,14 @@ y : numpy.ndarray of complex64, shape (S,)
 Raises
 ------
 TypeError
-    When x does not hold numbers, or out is not a numpy array.
+    When x does not hold numbers, out is not a numpy array, or workers is
+    not an integer (code 1).
 ValueError
-    When x is not of shape (S, K) with S, K >= 1, or out is not as above.
+    When x is not of shape (S, K) with S, K >= 1, out is not as above, or
+    arithmetic or workers is not as for `estimate` (code 1).
 MemoryError
-    When S or K exceeds 2**31 - 1 or memory runs out (code 4).
+    When K (with arithmetic="command" also S) exceeds 2**31 - 1 or memory
+    runs out (code 4).
 KeyboardInterrupt
     On Ctrl-C (code 9); out may then hold part of the result.
 
@@ -420,6 +462,12 @@ Examples
 >>> y.dtype, y.shape
 (dtype('complex64'), (4,))
 )doc");
+
+  tarvel::python::bind_accumulator(m);
+  m.attr("__version__") = TARVEL_VERSION;
+  // The package `tarvel` is where users and pickle find the classes.
+  for (const char* name : {"Estimate", "Run", "Accumulator"})
+    m.attr(name).attr("__module__") = "tarvel";
 
   m.def("read", &read_file, py::arg("path"),
         R"doc(read(path: str | bytes | os.PathLike) -> tuple[numpy.ndarray, numpy.ndarray]

@@ -192,19 +192,37 @@ Samples samples_of(py::handle x) {
           {}};
 }
 
-tarvel::Estimate estimate_samples(const Samples& samples, std::stop_token stop) {
+tarvel::Estimate estimate_samples(const Samples& samples, const tarvel::Options& options,
+                                  std::stop_token stop) {
   if (samples.read) {
-    return tarvel::estimate(samples.view.samples, samples.view.channels, samples.read, stop);
+    return tarvel::estimate(samples.view.samples, samples.view.channels, samples.read, options,
+                            stop);
   }
-  return tarvel::estimate(samples.view, stop);
+  return tarvel::estimate(samples.view, options, stop);
 }
 
 tarvel::Estimate combine_samples(const Samples& samples, std::span<Complex> y,
-                                 std::stop_token stop) {
+                                 const tarvel::Options& options, std::stop_token stop) {
   if (samples.read) {
-    return tarvel::combine(samples.view.samples, samples.view.channels, samples.read, y, stop);
+    return tarvel::combine(samples.view.samples, samples.view.channels, samples.read, y, options,
+                           stop);
   }
-  return tarvel::combine(samples.view, y, stop);
+  return tarvel::combine(samples.view, y, options, stop);
+}
+
+void add_samples(tarvel::Accumulator& sums, const Samples& samples, const tarvel::Options& options,
+                 std::stop_token stop) {
+  // The reader writes a row of x's K values where the accumulator takes its
+  // own K: they must agree before the first block.
+  if (samples.view.channels != sums.channels()) {
+    throw tarvel::Error(1, "x has " + std::to_string(samples.view.channels) +
+                               " channels, the accumulator " + std::to_string(sums.channels()));
+  }
+  if (samples.read) {
+    sums.add(samples.view.samples, samples.read, options, stop);
+  } else {
+    sums.add(samples.view, options, stop);
+  }
 }
 
 std::span<Complex> out_buffer(py::array out, std::int64_t samples) {

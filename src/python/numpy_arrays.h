@@ -31,11 +31,15 @@ struct Samples {
 };
 Samples samples_of(pybind11::handle x);
 
-// The library's estimate and combine on `samples`, in place or through its
-// reader. Call without the GIL.
-tarvel::Estimate estimate_samples(const Samples& samples, std::stop_token stop);
+// The library's estimate, combine and Accumulator::add on `samples`, in
+// place or through its reader, with `options`. Call without the GIL.
+// add_samples throws Error 1 when x's K is not the accumulator's.
+tarvel::Estimate estimate_samples(const Samples& samples, const tarvel::Options& options,
+                                  std::stop_token stop);
 tarvel::Estimate combine_samples(const Samples& samples, std::span<std::complex<float>> y,
-                                 std::stop_token stop);
+                                 const tarvel::Options& options, std::stop_token stop);
+void add_samples(tarvel::Accumulator& sums, const Samples& samples, const tarvel::Options& options,
+                 std::stop_token stop);
 
 // The caller's `out` for S combined values: a writable, aligned, contiguous
 // 1-D native complex64 array of length S, written in place. Raises TypeError

@@ -181,12 +181,12 @@ struct Outcome {
   std::string text;
 };
 
-Outcome run_both(const SampleView& x, const char* how) {
+Outcome run_both(const SampleView& x, const Options& options, const char* how) {
   Outcome out;
   out.combined.assign(static_cast<std::size_t>(x.samples), {});
   try {
-    out.estimated = estimate(x);
-    const Estimate combined = combine(x, out.combined);
+    out.estimated = estimate(x, options);
+    const Estimate combined = combine(x, out.combined, options);
     expect_shape(out.estimated, x.channels);
     expect_same(combined, out.estimated, (std::string(how) + ", combine against estimate").c_str());
     out.text = report(out.estimated);
@@ -211,6 +211,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static_assert(kMaxChannels == 8, "three bits of byte 1 give K");
   const bool raw_bits = (control[1] & 8) == 0;
   const bool channels_backwards = (control[1] & 16) != 0;
+  const Options options{(control[1] & 32) != 0 ? Arithmetic::command : Arithmetic::exact};
   std::vector<Complex> x =
       sample_values({reinterpret_cast<const std::uint8_t*>(input.file.data()), input.file.size()},
                     samples, channels, raw_bits);
@@ -253,9 +254,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     chosen.view.sample_stride = 0;
   }
 
-  const Outcome by_rows = run_both(row_major.view, "row-major");
-  const Outcome by_columns = run_both(column_major.view, "column-major");
-  const Outcome by_choice = run_both(chosen.view, "the chosen layout");
+  const Outcome by_rows = run_both(row_major.view, options, "row-major");
+  const Outcome by_columns = run_both(column_major.view, options, "column-major");
+  const Outcome by_choice = run_both(chosen.view, options, "the chosen layout");
   for (const Outcome* other : {&by_columns, &by_choice}) {
     const char* how = other == &by_columns ? "column-major" : "the chosen layout";
     const std::string against = std::string(how) + " against row-major";

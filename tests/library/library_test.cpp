@@ -133,7 +133,7 @@ TEST(Library, TheExampleGivesTheToolsReportAndOutputFile) {
   ASSERT_EQ(samples.sample_count, 4);
   ASSERT_EQ(samples.channel_count, 2);
   Samples y(4);
-  const Estimate e = combine(view(samples), y);
+  const Estimate e = combine(view(samples), y, Options{Arithmetic::command});
   // The tool's report from "signals:" through the combined signal's line.
   const std::string tool = testing::read_file(source + "expected/two_report.txt");
   const std::size_t first = tool.find("signals:");
@@ -170,7 +170,9 @@ TEST(Library, EachFailureIsAnErrorWithTheToolsStatus) {
        [&] {
          estimate({nullptr, 4, 2, 2, 1});
        }},
-      {"samples past 32 bits", 4, [&] { estimate(view_of(kPastBounds, 2, 2)); }},
+      {"samples past 32 bits in the command's arithmetic", 4,
+       [&] { estimate(view_of(kPastBounds, 2, 2), Options{Arithmetic::command}); }},
+      {"negative workers", 1, [&] { estimate(view_of(4, 2, 2), Options{Arithmetic::exact, -1}); }},
       {"channels past 32 bits", 4, [&] { estimate(view_of(4, kPastBounds, 2)); }},
       {"strides past the address range", 1, [&] { estimate(view_of(4, 2, kHuge)); }},
       {"a stride past the address range in bytes only", 1,

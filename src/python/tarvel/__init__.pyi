@@ -1,12 +1,16 @@
 """Optimum combination of simultaneously recorded complex channels."""
 
 import os
-from typing import Optional, Tuple, Union
+from typing import Literal, Optional, Tuple, Union
 
 import numpy as np
 import numpy.typing as npt
 
 _Path = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+_Arithmetic = Literal["exact", "command"]
+_BytesLike = Union[bytes, bytearray, memoryview]
+
+__version__: str
 
 class Estimate:
     """The estimate of K channels, bit for bit what the report prints."""
@@ -41,9 +45,30 @@ class Run:
     @property
     def output_path(self) -> str: ...
 
-def estimate(x: npt.ArrayLike) -> Estimate: ...
+class Accumulator:
+    """The exact sums of samples of K channels, added in any number of pieces."""
+
+    def __init__(self, channels: int) -> None: ...
+    @property
+    def channels(self) -> int: ...
+    @property
+    def samples(self) -> int: ...
+    def add(self, x: npt.ArrayLike, *, workers: Optional[int] = None) -> None: ...
+    def merge(self, other: Accumulator) -> None: ...
+    def estimate(self) -> Estimate: ...
+    def to_bytes(self) -> bytes: ...
+    @staticmethod
+    def from_bytes(b: _BytesLike) -> Accumulator: ...
+
+def estimate(
+    x: npt.ArrayLike, *, arithmetic: _Arithmetic = "exact", workers: Optional[int] = None
+) -> Estimate: ...
 def combine(
-    x: npt.ArrayLike, out: Optional[npt.NDArray[np.complex64]] = None
+    x: npt.ArrayLike,
+    out: Optional[npt.NDArray[np.complex64]] = None,
+    *,
+    arithmetic: _Arithmetic = "exact",
+    workers: Optional[int] = None,
 ) -> Tuple[Estimate, npt.NDArray[np.complex64]]: ...
 def read(path: _Path) -> Tuple[npt.NDArray[np.float64], npt.NDArray[np.complex64]]: ...
 def write(path: _Path, t: npt.ArrayLike, y: npt.ArrayLike) -> None: ...

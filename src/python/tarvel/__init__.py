@@ -1,0 +1,13 @@
+"""Optimum combination of simultaneously recorded complex channels.
+
+The compiled part, ``tarvel._tarvel``, holds every number; this package is
+what users import. ``help(tarvel)`` shows its documentation.
+"""
+
+from . import _tarvel
+from ._tarvel import Accumulator, Estimate, Run, __version__, combine, estimate, read, run, write
+
+__doc__ = _tarvel.__doc__
+
+__all__ = ["Accumulator", "Estimate", "Run", "__version__", "combine", "estimate", "read", "run",
+           "write"]
