@@ -138,6 +138,8 @@ TEST(Accumulator, EachMisuseIsError1AndChangesNothing) {
       {"2^31 channels", [&] { Accumulator::from_bytes(with(header_only, 16, 1ull << 31)); }},
       {"a negative count", [&] { Accumulator::from_bytes(with(bytes, 24, ~0ull)); }},
       {"flag bit 6", [&] { Accumulator::from_bytes(with(bytes, 32, 0x40, 1)); }},
+      {"a sum's top digit at 2^20",
+       [&] { Accumulator::from_bytes(with(bytes, 34 + 80, 1 << 20, 4)); }},
       {"no samples and a flag", [&] { Accumulator::from_bytes(with(empty, 32, 1, 1)); }},
       {"no samples and a sum", [&] { Accumulator::from_bytes(with(empty, sums + 40, 1, 1)); }},
   };
