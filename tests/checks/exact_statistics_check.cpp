@@ -8,8 +8,9 @@
 // array the whole Estimate must also be the same bits for the samples in
 // another order, in other layouts, from a reader, from accumulators of random
 // pieces merged in random order (some through their bytes), and for the array
-// repeated past several blocks on 1 to 16 workers. Exits with 1 at the first
-// mismatch. Usage: exact_statistics_check [COUNT (default 20000)] [SEED]
+// repeated past several blocks on 1 worker and on 2, 3, 7 or 16. Exits with 1
+// at the first mismatch.
+// Usage: exact_statistics_check [COUNT (default 20000)] [SEED]
 #include <mpfr.h>
 
 #include <algorithm>
