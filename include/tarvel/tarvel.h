@@ -155,8 +155,11 @@ Estimate combine(const SampleView& x, std::span<std::complex<float>> y, const Op
 // types, other byte orders), handed over a block at a time: fills `out` with
 // samples [first, first + count) of every channel, row-major (count * K
 // values, each part already rounded to single precision). Called from several
-// threads at once for disjoint ranges, each range once or more; must not
-// throw.
+// threads at once for disjoint ranges, each range once or more. An exception
+// it throws, on any thread, ends the call it serves: the other threads stop
+// taking blocks and the exception is thrown again to the caller, on the
+// calling thread (a combine's y may then hold part of the result, an
+// accumulator is left as it was).
 using SampleReader =
     std::function<void(std::int64_t first, std::int64_t count, std::complex<float>* out)>;
 
