@@ -184,6 +184,11 @@ TEST(Library, EachFailureIsAnErrorWithTheToolsStatus) {
        [&] { estimate(view_of(4, 2, std::numeric_limits<std::int64_t>::min())); }},
       {"y too short", 1, [&] { combine(view_of(4, 2, 2), std::span(y).first(3)); }},
       {"y too long", 1, [&] { combine(view_of(3, 2, 2), y); }},
+      {"y over x", 1,
+       [&] {
+         std::vector<std::complex<float>> xy(8);
+         combine(SampleView::rows(xy.data(), 4, 2), std::span(xy).subspan(4));
+       }},
       {"an estimate of mixed sizes", 1,
        [&] {
          report(Estimate{{1}, {}, {}, {}, {}, {}, 0, {}, 0});
