@@ -1,6 +1,7 @@
 #include "combine/estimation.h"
 
 #include "combine/channel_statistics.h"
+#include "combine/extended.h"
 #include "combine/matrix_inversion.h"
 
 namespace tarvel {
@@ -38,6 +39,18 @@ RuntimeErrorCode allocate_snr(EstimateArrays& e) {
 
 void compute_snr(EstimateArrays& e) {
   compute_channel_snr(e.means, e.covariance, e.sample_count, e.snr);
+}
+
+void load_diagonal(EstimateArrays& e, float loading) {
+  if (loading == 0) return;
+  const std::int64_t k_count = e.channel_count;
+  Extended trace = 0;
+  for (std::int64_t k = 1; k <= k_count; ++k) trace = trace + Extended{e.covariance.re(k, k)};
+  const Extended k = k_count;  // exact
+  const Extended load = Extended{loading} * (trace / k);
+  for (std::int64_t k = 1; k <= k_count; ++k) {
+    e.covariance.re(k, k) = static_cast<float>(Extended{e.covariance.re(k, k)} + load);
+  }
 }
 
 RuntimeErrorCode allocate_inverse_and_weights(EstimateArrays& e) {

@@ -24,7 +24,6 @@ struct EstimateArrays {
   ComplexVector weights;
   ComplexVector normalised;
   std::int64_t reference = 0;  // 1-based
-  CombinedStatistics combined;
 };
 
 // Each allocation returns 0, or the code of the first of its arrays that
@@ -40,6 +39,11 @@ bool compute_statistics(const SampleBlocks& x, EstimateArrays& e);
 // The per-channel SNR.
 RuntimeErrorCode allocate_snr(EstimateArrays& e);
 void compute_snr(EstimateArrays& e);
+
+// Diagonal loading: adds loading·trace(R)/K to each diagonal element of the
+// covariance, the trace summed in channel order in extended precision and
+// each element rounded once; 0 leaves it as it is.
+void load_diagonal(EstimateArrays& e, float loading);
 
 // The inverse and the weight vectors.
 RuntimeErrorCode allocate_inverse_and_weights(EstimateArrays& e);

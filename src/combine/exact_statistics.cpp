@@ -19,9 +19,11 @@ std::int64_t split_block_samples(std::int64_t channels) {
   return std::clamp<std::int64_t>(8192 / channels, 64, detail::kMaxExactBlock) & ~std::int64_t{3};
 }
 
-std::uint8_t non_finite_kind(float x, std::uint8_t nan, std::uint8_t plus, std::uint8_t minus) {
-  if (std::isnan(x)) return nan;
-  return std::signbit(x) ? minus : plus;
+// The index in a channel's counts of a non-finite part `p` (0 real, 1
+// imaginary): NaN, +inf, -inf.
+std::size_t non_finite_index(float x, int p) {
+  const std::size_t kind = std::isnan(x) ? 0 : std::signbit(x) ? 2 : 1;
+  return kind + 3 * static_cast<std::size_t>(p);
 }
 
 // The sum of a part whose samples held the non-finite values `flags` (of
@@ -79,18 +81,33 @@ void ExactStatistics::normalize() {
   pending_adds_ = 0;
 }
 
-void ExactStatistics::add(const SampleBlock& block, detail::SimdLevel level) {
+std::uint8_t ExactStatistics::non_finite(std::int64_t k) const {
+  std::uint8_t flags = 0;
+  const auto& counts = non_finite_[static_cast<std::size_t>(k)];
+  for (std::size_t i = 0; i < counts.size(); ++i) {
+    if (counts[i] != 0) flags |= static_cast<std::uint8_t>(1u << i);
+  }
+  return flags;
+}
+
+void ExactStatistics::set_non_finite(std::int64_t k, std::uint8_t flags) {
+  auto& counts = non_finite_[static_cast<std::size_t>(k)];
+  for (std::size_t i = 0; i < counts.size(); ++i) counts[i] = (flags >> i) & 1;
+}
+
+void ExactStatistics::add(const SampleBlock& block, detail::SimdLevel level, int sign) {
   const std::int64_t step = split_block_samples(channels_);
   for (std::int64_t first = 0; first < block.count; first += step) {
-    add_split_block(block, first, std::min(step, block.count - first), level);
+    add_split_block(block, first, std::min(step, block.count - first), level, sign);
   }
 }
 
-void ExactStatistics::add_sample_exactly(const float* xr, const float* xi) {
+// Negating is exact, so a sum taken out with sign -1 is exactly undone.
+void ExactStatistics::add_sample_exactly(const float* xr, const float* xi, double sign) {
   const auto finite_or_zero = [](float x) { return std::isfinite(x) ? x : 0.0f; };
   for (std::int64_t k = 0; k < channels_; ++k) {
-    channel_sum(k, 0).add(finite_or_zero(xr[k]));
-    channel_sum(k, 1).add(finite_or_zero(xi[k]));
+    channel_sum(k, 0).add(sign * finite_or_zero(xr[k]));
+    channel_sum(k, 1).add(sign * finite_or_zero(xi[k]));
   }
   std::int64_t pair = 0;
   for (std::int64_t k = 0; k < channels_; ++k) {
@@ -100,16 +117,16 @@ void ExactStatistics::add_sample_exactly(const float* xr, const float* xi) {
       const double c = finite_or_zero(xr[l]);
       const double d = finite_or_zero(xi[l]);
       // Each product of two floats is exact in double.
-      pair_sum(pair, 0).add(a * c);
-      pair_sum(pair, 0).add(b * d);
-      pair_sum(pair, 1).add(b * c);
-      pair_sum(pair, 1).add(-(a * d));
+      pair_sum(pair, 0).add(sign * (a * c));
+      pair_sum(pair, 0).add(sign * (b * d));
+      pair_sum(pair, 1).add(sign * (b * c));
+      pair_sum(pair, 1).add(-sign * (a * d));
     }
   }
 }
 
 void ExactStatistics::add_split_block(const SampleBlock& block, std::int64_t first,
-                                      std::int64_t count, detail::SimdLevel level) {
+                                      std::int64_t count, detail::SimdLevel level, double sign) {
   const std::int64_t k_count = channels_;
   const std::int64_t padded = (count + 3) & ~std::int64_t{3};
   split_.assign(static_cast<std::size_t>(4 * k_count * padded), 0.0);
@@ -126,15 +143,13 @@ void ExactStatistics::add_split_block(const SampleBlock& block, std::int64_t fir
     // The channel's largest finite magnitude in the block, and its
     // non-finite values, which take no part in the sums.
     std::uint32_t largest = 0;
-    std::uint8_t& flags = non_finite_[static_cast<std::size_t>(k)];
+    auto& counts = non_finite_[static_cast<std::size_t>(k)];
     for (std::int64_t n = 0; n < count; ++n) {
       const float parts[2] = {xr[n * k_count + k], xi[n * k_count + k]};
       for (int p = 0; p < 2; ++p) {
         const std::uint32_t bits = std::bit_cast<std::uint32_t>(parts[p]) & 0x7FFFFFFFu;
         if (bits >= 0x7F800000u) {
-          flags |= p == 0
-                       ? non_finite_kind(parts[p], kRealNaN, kRealPlusInfinity, kRealMinusInfinity)
-                       : non_finite_kind(parts[p], kImagNaN, kImagPlusInfinity, kImagMinusInfinity);
+          counts[non_finite_index(parts[p], p)] += static_cast<std::int64_t>(sign);
         } else {
           largest = std::max(largest, bits);
         }
@@ -180,7 +195,7 @@ void ExactStatistics::add_split_block(const SampleBlock& block, std::int64_t fir
   count_adds(3 + 2 * apart);
   for (std::int64_t n = 0; n < count; ++n) {
     if (inexact[static_cast<std::size_t>(n)] != 0) {
-      add_sample_exactly(xr + n * k_count, xi + n * k_count);
+      add_sample_exactly(xr + n * k_count, xi + n * k_count, sign);
     }
   }
 
@@ -193,7 +208,7 @@ void ExactStatistics::add_split_block(const SampleBlock& block, std::int64_t fir
       const double* lo = part_of(k, 2 + p);
       double sum = 0;
       for (std::int64_t n = 0; n < count; ++n) sum += hi[n] + lo[n];
-      channel_sum(k, p).add(sum);
+      channel_sum(k, p).add(sign * sum);
     }
   }
 
@@ -209,12 +224,12 @@ void ExactStatistics::add_split_block(const SampleBlock& block, std::int64_t fir
       double sums[6];
       detail::exact_pair_sums(level, ck, cl, padded, sums);
       for (int piece = 0; piece < 3; ++piece) {
-        pair_sum(pair, 0).add(sums[2 * piece]);
-        pair_sum(pair, 1).add(sums[2 * piece + 1]);
+        pair_sum(pair, 0).add(sign * sums[2 * piece]);
+        pair_sum(pair, 1).add(sign * sums[2 * piece + 1]);
       }
     }
   }
-  samples_ += count;
+  samples_ += static_cast<std::int64_t>(sign) * count;
 }
 
 void ExactStatistics::merge(const ExactStatistics& other) {
@@ -223,7 +238,11 @@ void ExactStatistics::merge(const ExactStatistics& other) {
   for (std::size_t i = 0; i < products_.size(); ++i) {
     products_[i].add(normalized(other.products_[i]));
   }
-  for (std::size_t k = 0; k < non_finite_.size(); ++k) non_finite_[k] |= other.non_finite_[k];
+  for (std::size_t k = 0; k < non_finite_.size(); ++k) {
+    for (std::size_t i = 0; i < non_finite_[k].size(); ++i) {
+      non_finite_[k][i] += other.non_finite_[k][i];
+    }
+  }
   samples_ += other.samples_;
 }
 

@@ -4,6 +4,7 @@
 // any number of threads, merge into the same sums.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -16,7 +17,7 @@
 namespace tarvel {
 
 // The non-finite values a channel's real (bits 0-2) and imaginary (bits 3-5)
-// parts have held: kept apart, as IEEE addition gives them whatever the order.
+// parts hold: kept apart, as IEEE addition gives them whatever the order.
 enum NonFinite : std::uint8_t {
   kRealNaN = 1,
   kRealPlusInfinity = 2,
@@ -36,8 +37,9 @@ class ExactStatistics {
   std::int64_t samples() const { return samples_; }
 
   // Adds a block of samples (any count); the caller keeps the total count
-  // within 2^63 - 1. `level` must be supported by this processor.
-  void add(const SampleBlock& block, detail::SimdLevel level);
+  // within 2^63 - 1. `level` must be supported by this processor. With
+  // `sign` -1, takes out samples added before instead, exactly.
+  void add(const SampleBlock& block, detail::SimdLevel level, int sign = 1);
   // Adds the sums of another of the same K; the same bound on the count.
   void merge(const ExactStatistics& other);
 
@@ -57,8 +59,10 @@ class ExactStatistics {
   // ExactSum::normalize) by normalize(). The pair (k, l), k <= l, has index
   // k·K - k(k-1)/2 + (l - k); its sums are those of x(n,k)·conj(x(n,l)).
   void normalize();
-  std::uint8_t& non_finite(std::int64_t k) { return non_finite_[static_cast<std::size_t>(k)]; }
-  std::uint8_t non_finite(std::int64_t k) const { return non_finite_[static_cast<std::size_t>(k)]; }
+  // Which non-finite values channel k's samples hold (NonFinite bits).
+  std::uint8_t non_finite(std::int64_t k) const;
+  // As if channel k's samples held one of each value in `flags`.
+  void set_non_finite(std::int64_t k, std::uint8_t flags);
   ExactSum& channel_sum(std::int64_t k, int part) {
     return sums_[static_cast<std::size_t>(2 * k + part)];
   }
@@ -76,13 +80,15 @@ class ExactStatistics {
 
  private:
   void add_split_block(const SampleBlock& block, std::int64_t first, std::int64_t count,
-                       detail::SimdLevel level);
-  void add_sample_exactly(const float* xr, const float* xi);
+                       detail::SimdLevel level, double sign);
+  void add_sample_exactly(const float* xr, const float* xi, double sign);
   void count_adds(std::int64_t adds);
 
   std::int64_t channels_;
   std::int64_t samples_ = 0;
-  std::vector<std::uint8_t> non_finite_;
+  // How many of each non-finite value (bit i of NonFinite at [i]) each
+  // channel's samples hold, so that taking samples out takes them out too.
+  std::vector<std::array<std::int64_t, 6>> non_finite_;
   std::vector<ExactSum> sums_;      // 2K: each channel's real and imaginary sum
   std::vector<ExactSum> products_;  // 2 per pair
   // Adds since the sums were last normalised, at most.

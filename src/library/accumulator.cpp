@@ -64,24 +64,22 @@ void add_blocks(detail::AccumulatorState& state, const library::SampleViewBlocks
 
 }  // namespace
 
-void Accumulator::add(const SampleView& x, const Options& options, std::stop_token stop) {
+void Accumulator::add(const Samples& x, const Options& options, std::stop_token stop) {
   library::with_errors([&] {
-    library::check_view(x, Arithmetic::exact);
+    library::check_options(options);
+    library::check_samples(x, Arithmetic::exact);
     add_blocks(*state_, library::SampleViewBlocks(x, library::workers_of(options), stop), options);
     return true;
   });
 }
 
+void Accumulator::add(const SampleView& x, const Options& options, std::stop_token stop) {
+  add(Samples(x), options, std::move(stop));
+}
+
 void Accumulator::add(std::int64_t samples, const SampleReader& read, const Options& options,
                       std::stop_token stop) {
-  library::with_errors([&] {
-    library::check_counts(samples, channels(), Arithmetic::exact);
-    add_blocks(
-        *state_,
-        library::SampleViewBlocks(samples, channels(), read, library::workers_of(options), stop),
-        options);
-    return true;
-  });
+  add(Samples(samples, channels(), read), options, std::move(stop));
 }
 
 void Accumulator::merge(const Accumulator& other) {
@@ -99,7 +97,7 @@ void Accumulator::merge(const Accumulator& other) {
 }
 
 Estimate Accumulator::estimate() const {
-  return library::with_errors([&] { return library::estimate_exactly(state_->sums, {}); });
+  return library::with_errors([&] { return library::estimate_exactly(state_->sums, 0, {}); });
 }
 
 std::vector<std::uint8_t> Accumulator::to_bytes() const {

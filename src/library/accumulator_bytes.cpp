@@ -112,7 +112,7 @@ ExactStatistics accumulator_of_bytes(std::span<const std::uint8_t> bytes) {
   bool all_zero = true;
   for (std::int64_t c = 0; c < k; ++c) {
     if ((flags[c] & ~kAllNonFinite) != 0) refuse("unknown bits in a channel's flags");
-    out.non_finite(c) = flags[c];
+    out.set_non_finite(c, flags[c]);
     all_zero = all_zero && flags[c] == 0;
   }
   const auto take = [&](ExactSum& sum) {

@@ -155,11 +155,7 @@ class ExactSums final : public SumsPolicy {
   }
   CombinedStatistics combined(const EstimateArrays& arrays,
                               std::span<std::complex<float>> y) override {
-    if (!y.empty() &&
-        !for_each_combined_block(*x_, arrays.normalised, y.data(),
-                                 [](std::int64_t, const float*, const float*, std::int64_t) {})) {
-      fail_stopped();
-    }
+    if (!y.empty() && !store_combined(*x_, arrays.normalised, y.data())) fail_stopped();
     return sums_.combined(means_, covariance_, arrays.normalised);
   }
 
@@ -209,7 +205,8 @@ std::vector<std::complex<float>> complex_values(const ComplexMatrix& m) {
 }
 
 Estimate estimate_with(SumsPolicy& sums, std::int64_t samples, std::int64_t channels,
-                       std::span<std::complex<float>> y, const std::stop_token& stop) {
+                       std::span<std::complex<float>> y, float loading,
+                       const std::stop_token& stop) {
   EstimateArrays arrays;
   Estimate out{};
   require(allocate_statistics(arrays, samples, channels));
@@ -220,6 +217,7 @@ Estimate estimate_with(SumsPolicy& sums, std::int64_t samples, std::int64_t chan
   out.snr_db.assign(arrays.snr.data(), arrays.snr.data() + arrays.snr.size());
   // Before the inversion, which uses the covariance up.
   out.covariance = complex_values(arrays.covariance);
+  load_diagonal(arrays, loading);
   require(allocate_inverse_and_weights(arrays));
   if (!invert_covariance(arrays, stop)) fail_stopped();
   compute_weights(arrays);
@@ -231,25 +229,29 @@ Estimate estimate_with(SumsPolicy& sums, std::int64_t samples, std::int64_t chan
   return out;
 }
 
-Estimate estimate_exactly(const ExactStatistics& sums, const std::stop_token& stop) {
+Estimate estimate_exactly(const ExactStatistics& sums, float loading, const std::stop_token& stop) {
   if (sums.samples() < 1) fail(1, "the accumulator holds no samples");
   FloatingPointScope environment;
   ExactSums policy(sums);
-  return estimate_with(policy, sums.samples(), sums.channels(), {}, stop);
+  return estimate_with(policy, sums.samples(), sums.channels(), {}, loading, stop);
+}
+
+bool store_combined(const SampleViewBlocks& x, const ComplexVector& v, std::complex<float>* y) {
+  return for_each_combined_block(x, v, y,
+                                 [](std::int64_t, const float*, const float*, std::int64_t) {});
 }
 
 }  // namespace library
 
 SampleView view(const TextSamples& samples) noexcept {
-  return {samples.samples.data(), samples.sample_count, samples.channel_count,
-          samples.channel_count, 1};
+  return {samples.values.data(), samples.sample_count, samples.channel_count, samples.channel_count,
+          1};
 }
 
 namespace library {
-namespace {
 
-Estimate estimate_blocks(const SampleViewBlocks& blocks, const Options& options,
-                         std::span<std::complex<float>> y, const std::stop_token& stop) {
+Estimate estimate_over(const SampleViewBlocks& blocks, const Options& options,
+                       std::span<std::complex<float>> y, const std::stop_token& stop) {
   if (y.data() != nullptr && static_cast<std::int64_t>(y.size()) != blocks.samples()) {
     fail(1, "the combined signal's room holds " + std::to_string(y.size()) +
                 " values, not one per sample (" + std::to_string(blocks.samples()) + ")");
@@ -257,74 +259,74 @@ Estimate estimate_blocks(const SampleViewBlocks& blocks, const Options& options,
   FloatingPointScope environment;
   if (options.arithmetic == Arithmetic::command) {
     CommandSums sums(blocks);
-    return estimate_with(sums, blocks.samples(), blocks.channels(), y, stop);
+    return estimate_with(sums, blocks.samples(), blocks.channels(), y, options.loading, stop);
   }
   ExactSums sums(blocks);
-  return estimate_with(sums, blocks.samples(), blocks.channels(), y, stop);
+  return estimate_with(sums, blocks.samples(), blocks.channels(), y, options.loading, stop);
 }
 
-// y's room, which may be empty only when there are no samples to hold.
 std::span<std::complex<float>> room_for(std::span<std::complex<float>> y) {
   static std::complex<float> none;
   return y.data() != nullptr ? y : std::span<std::complex<float>>(&none, 0);
 }
 
-}  // namespace
 }  // namespace library
 
-Estimate estimate(const SampleView& x, std::stop_token stop) {
-  return estimate(x, Options{}, std::move(stop));
-}
-
-Estimate estimate(const SampleView& x, const Options& options, std::stop_token stop) {
+Estimate estimate(const Samples& x, const Options& options, std::stop_token stop) {
   return library::with_errors([&] {
-    library::check_view(x, options.arithmetic);
+    library::check_options(options);
+    library::check_samples(x, options.arithmetic);
     const library::SampleViewBlocks blocks(x, library::workers_of(options), stop);
-    return library::estimate_blocks(blocks, options, {}, stop);
+    return library::estimate_over(blocks, options, {}, stop);
   });
 }
 
+Estimate combine(const Samples& x, std::span<std::complex<float>> y, const Options& options,
+                 std::stop_token stop) {
+  return library::with_errors([&] {
+    library::check_options(options);
+    library::check_samples(x, options.arithmetic);
+    library::check_apart(x, y);
+    const library::SampleViewBlocks blocks(x, library::workers_of(options), stop);
+    return library::estimate_over(blocks, options, library::room_for(y), stop);
+  });
+}
+
+Estimate estimate(const SampleView& x, std::stop_token stop) {
+  return estimate(Samples(x), Options{}, std::move(stop));
+}
+
+Estimate estimate(const SampleView& x, const Options& options, std::stop_token stop) {
+  return estimate(Samples(x), options, std::move(stop));
+}
+
 Estimate combine(const SampleView& x, std::span<std::complex<float>> y, std::stop_token stop) {
-  return combine(x, y, Options{}, std::move(stop));
+  return combine(Samples(x), y, Options{}, std::move(stop));
 }
 
 Estimate combine(const SampleView& x, std::span<std::complex<float>> y, const Options& options,
                  std::stop_token stop) {
-  return library::with_errors([&] {
-    library::check_view(x, options.arithmetic);
-    const library::SampleViewBlocks blocks(x, library::workers_of(options), stop);
-    return library::estimate_blocks(blocks, options, library::room_for(y), stop);
-  });
+  return combine(Samples(x), y, options, std::move(stop));
 }
 
 Estimate estimate(std::int64_t samples, std::int64_t channels, const SampleReader& read,
                   std::stop_token stop) {
-  return estimate(samples, channels, read, Options{}, std::move(stop));
+  return estimate(Samples(samples, channels, read), Options{}, std::move(stop));
 }
 
 Estimate estimate(std::int64_t samples, std::int64_t channels, const SampleReader& read,
                   const Options& options, std::stop_token stop) {
-  return library::with_errors([&] {
-    library::check_counts(samples, channels, options.arithmetic);
-    const library::SampleViewBlocks blocks(samples, channels, read, library::workers_of(options),
-                                           stop);
-    return library::estimate_blocks(blocks, options, {}, stop);
-  });
+  return estimate(Samples(samples, channels, read), options, std::move(stop));
 }
 
 Estimate combine(std::int64_t samples, std::int64_t channels, const SampleReader& read,
                  std::span<std::complex<float>> y, std::stop_token stop) {
-  return combine(samples, channels, read, y, Options{}, std::move(stop));
+  return combine(Samples(samples, channels, read), y, Options{}, std::move(stop));
 }
 
 Estimate combine(std::int64_t samples, std::int64_t channels, const SampleReader& read,
                  std::span<std::complex<float>> y, const Options& options, std::stop_token stop) {
-  return library::with_errors([&] {
-    library::check_counts(samples, channels, options.arithmetic);
-    const library::SampleViewBlocks blocks(samples, channels, read, library::workers_of(options),
-                                           stop);
-    return library::estimate_blocks(blocks, options, library::room_for(y), stop);
-  });
+  return combine(Samples(samples, channels, read), y, options, std::move(stop));
 }
 
 }  // namespace tarvel

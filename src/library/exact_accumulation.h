@@ -8,9 +8,10 @@
 
 namespace tarvel::library {
 
-// Adds every sample of x to `into` on up to x.workers() threads. Throws
-// Error 9, leaving `into` as it was, when x's stop is requested, and Error 1
-// when the count would pass 2^63 - 1.
-void add_exactly(const SampleViewBlocks& x, ExactStatistics& into);
+// Adds every sample of x to `into` on up to x.workers() threads, or with
+// `sign` -1 takes them out again. Throws Error 9, leaving `into` as it was,
+// when x's stop is requested, and Error 1 when the count would pass
+// 2^63 - 1.
+void add_exactly(const SampleViewBlocks& x, ExactStatistics& into, int sign = 1);
 
 }  // namespace tarvel::library

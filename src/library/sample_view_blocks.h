@@ -1,8 +1,10 @@
-// A caller's samples in any layout, or from a caller's reader, handed to the
-// statistics and the combining a block at a time in the kernels' layout.
+// A caller's samples in any form (a view of complex floats or of integer
+// pairs, or a reader), handed to the statistics and the combining a block at
+// a time in the kernels' layout.
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <stop_token>
 
 #include "combine/sample_blocks.h"
@@ -14,30 +16,36 @@ namespace tarvel::library {
 // `arithmetic`: 2^31 - 1 for K, and for S in the command's arithmetic.
 void check_counts(std::int64_t samples, std::int64_t channels, Arithmetic arithmetic);
 
-// Throws the Error of a view that cannot be read: check_counts', no data, or
-// elements whose offsets overflow.
-void check_view(const SampleView& x, Arithmetic arithmetic);
+// Throws the Error of samples that cannot be read: check_counts', a view
+// with no data, or elements whose offsets overflow.
+void check_samples(const Samples& x, Arithmetic arithmetic);
+inline void check_view(const SampleView& x, Arithmetic arithmetic) {
+  check_samples(x, arithmetic);
+}
+
+// Throws Error 1 when the memory of y overlaps that of x's samples, which a
+// call would read after writing y (a reader's memory is not known).
+void check_apart(const Samples& x, std::span<const std::complex<float>> y);
+
+// Throws Error 1 for options no call takes: negative workers, a negative or
+// NaN loading.
+void check_options(const Options& options);
 
 // The threads a call with `options` uses: its workers, or every processor's
-// for 0, at most 64. Throws Error 1 for negative workers.
+// for 0, at most 64.
 int workers_of(const Options& options);
 
 class SampleViewBlocks final : public SampleBlocks {
  public:
-  // `x` must have passed check_view. The blocks are made on `workers`
-  // threads.
-  SampleViewBlocks(const SampleView& x, int workers, std::stop_token stop)
-      : x_(x), workers_(workers), stop_(std::move(stop)) {}
-  // The counts must have passed check_counts; `read` must outlive this.
-  SampleViewBlocks(std::int64_t samples, std::int64_t channels, const SampleReader& read,
-                   int workers, std::stop_token stop)
-      : x_{nullptr, samples, channels, channels, 1},
-        read_(&read),
-        workers_(workers),
-        stop_(std::move(stop)) {}
+  // `x` must have passed check_samples, and a reader must outlive this. The
+  // blocks are made on `workers` threads. With `first` and `count`, these
+  // are x's samples [first, first + count) alone.
+  SampleViewBlocks(const Samples& x, int workers, std::stop_token stop);
+  SampleViewBlocks(const Samples& x, int workers, std::stop_token stop, std::int64_t first,
+                   std::int64_t count);
 
-  std::int64_t samples() const override { return x_.samples; }
-  std::int64_t channels() const override { return x_.channels; }
+  std::int64_t samples() const override { return count_; }
+  std::int64_t channels() const override { return x_.channels(); }
   // Copies the blocks on every worker, while the calling thread uses each
   // in turn (std::bad_alloc when no room for a block can be had), and stops
   // between blocks once `stop` is requested.
@@ -60,8 +68,9 @@ class SampleViewBlocks final : public SampleBlocks {
   int workers() const { return workers_; }
 
  private:
-  SampleView x_;
-  const SampleReader* read_ = nullptr;
+  Samples x_;
+  std::int64_t first_ = 0;
+  std::int64_t count_;
   int workers_;
   std::stop_token stop_;
 };

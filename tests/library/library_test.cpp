@@ -172,7 +172,10 @@ TEST(Library, EachFailureIsAnErrorWithTheToolsStatus) {
        }},
       {"samples past 32 bits in the command's arithmetic", 4,
        [&] { estimate(view_of(kPastBounds, 2, 2), Options{Arithmetic::command}); }},
-      {"negative workers", 1, [&] { estimate(view_of(4, 2, 2), Options{Arithmetic::exact, -1}); }},
+      {"negative workers", 1,
+       [&] {
+         estimate(view_of(4, 2, 2), Options{Arithmetic::exact, -1});
+       }},
       {"channels past 32 bits", 4, [&] { estimate(view_of(4, kPastBounds, 2)); }},
       {"strides past the address range", 1, [&] { estimate(view_of(4, 2, kHuge)); }},
       {"a stride past the address range in bytes only", 1,
@@ -181,6 +184,11 @@ TEST(Library, EachFailureIsAnErrorWithTheToolsStatus) {
        [&] { estimate(view_of(4, 2, std::numeric_limits<std::int64_t>::min())); }},
       {"y too short", 1, [&] { combine(view_of(4, 2, 2), std::span(y).first(3)); }},
       {"y too long", 1, [&] { combine(view_of(3, 2, 2), y); }},
+      {"y over x", 1,
+       [&] {
+         std::vector<std::complex<float>> xy(8);
+         combine(SampleView::rows(xy.data(), 4, 2), std::span(xy).subspan(4));
+       }},
       {"an estimate of mixed sizes", 1,
        [&] {
          report(Estimate{{1}, {}, {}, {}, {}, {}, 0, {}, 0});
@@ -269,6 +277,184 @@ TEST(Library, TwoThreadsMayCallAtOnce) {
   other.join();
   EXPECT_EQ(together[0], alone[0]);
   EXPECT_EQ(together[1], alone[1]);
+}
+
+}  // namespace
+}  // namespace tarvel
+
+namespace tarvel {
+namespace {
+
+SampleView rows_of(const std::vector<std::complex<float>>& x, std::int64_t first,
+                   std::int64_t samples, std::int64_t channels) {
+  return {x.data() + first * channels, samples, channels, channels, 1};
+}
+
+// Every window's estimate is that of its slice alone, whether the windows
+// overlap, meet or leave gaps, with NaN and infinities entering and leaving.
+TEST(Library, BlockEstimatesAreThoseOfTheirSlices) {
+  struct Case {
+    std::int64_t samples, channels, block, hop;
+  };
+  for (const Case c : {Case{1000, 3, 100, 100}, Case{1000, 3, 100, 25}, Case{1000, 3, 100, 130},
+                       Case{300, 2, 256, 1}, Case{50, 4, 50, 7}, Case{9000, 2, 8500, 100}}) {
+    const auto x = random_samples(c.samples, c.channels, static_cast<std::uint64_t>(c.hop));
+    for (const Arithmetic arithmetic : {Arithmetic::exact, Arithmetic::command}) {
+      const Options options{arithmetic, 2};
+      const std::vector<Estimate> blocks =
+          estimate_blocks(rows_of(x, 0, c.samples, c.channels), c.block, c.hop, options);
+      ASSERT_EQ(std::ssize(blocks), (c.samples - c.block) / c.hop + 1);
+      for (std::size_t i = 0; i < blocks.size(); ++i) {
+        const auto start = static_cast<std::int64_t>(i) * c.hop;
+        EXPECT_EQ(field_bits(blocks[i]),
+                  field_bits(estimate(rows_of(x, start, c.block, c.channels), options)))
+            << c.samples << " " << c.block << " " << c.hop << " block " << i;
+      }
+    }
+  }
+}
+
+TEST(Library, WeightsAppliedGiveTheCombinedSamples) {
+  const std::int64_t s = 3000, k = 3, block = 1000;
+  const auto x = random_samples(s, k, 7);
+  std::vector<std::complex<float>> y(s), applied(s), blocks_y(s), slice_y(s);
+  const Estimate e = combine(rows_of(x, 0, s, k), y);
+  apply(rows_of(x, 0, s, k), e.normalized_weights, applied);
+  EXPECT_EQ(std::memcmp(y.data(), applied.data(), s * sizeof y[0]), 0);
+  // The last 500 samples take the last whole block's weights.
+  const std::vector<Estimate> estimates =
+      combine_blocks(rows_of(x, 0, s + 0, k), block + 500, blocks_y);
+  ASSERT_EQ(estimates.size(), 2u);
+  apply(rows_of(x, 0, block + 500, k), estimates[0].normalized_weights,
+        std::span(slice_y).first(block + 500));
+  apply(rows_of(x, block + 500, s - block - 500, k), estimates[1].normalized_weights,
+        std::span(slice_y).subspan(block + 500));
+  EXPECT_EQ(std::memcmp(blocks_y.data(), slice_y.data(), s * sizeof y[0]), 0);
+}
+
+// Integer pairs give the bits of the same values as complex floats, in any
+// layout; unsigned bytes are centred on 127.5.
+TEST(Library, IntegerPairsAreTheirValuesAsFloats) {
+  const std::int64_t s = 700, k = 3;
+  Random random(11);
+  std::vector<std::int16_t> i16(2 * s * k);
+  std::vector<std::int8_t> i8(2 * s * k);
+  std::vector<std::uint8_t> u8(2 * s * k);
+  std::vector<std::complex<float>> f16(s * k), f8(s * k), fu8(s * k);
+  for (std::size_t i = 0; i < i16.size(); ++i) {
+    i16[i] = static_cast<std::int16_t>(random.below(65536) - 32768);
+    i8[i] = static_cast<std::int8_t>(random.below(256) - 128);
+    u8[i] = static_cast<std::uint8_t>(random.below(256));
+  }
+  for (std::size_t i = 0; i < f16.size(); ++i) {
+    f16[i] = {static_cast<float>(i16[2 * i]), static_cast<float>(i16[2 * i + 1])};
+    f8[i] = {static_cast<float>(i8[2 * i]), static_cast<float>(i8[2 * i + 1])};
+    fu8[i] = {u8[2 * i] - 127.5f, u8[2 * i + 1] - 127.5f};
+  }
+  struct Case {
+    const void* data;
+    PairType type;
+    const std::vector<std::complex<float>>* floats;
+  };
+  for (const Case c :
+       {Case{i16.data(), PairType::int16, &f16}, Case{i8.data(), PairType::int8, &f8},
+        Case{u8.data(), PairType::uint8, &fu8}}) {
+    const std::string want = field_bits(estimate(rows_of(*c.floats, 0, s, k)))[8];
+    EXPECT_EQ(field_bits(estimate(PairView{c.data, c.type, s, k, k, 1}))[8], want);
+    // The channels backwards: the same samples, in another order of channels.
+    const SampleView backwards{c.floats->data() + k - 1, s, k, k, -1};
+    const auto pairs_size = c.type == PairType::int16 ? 4 : 2;
+    const PairView pairs_backwards{
+        static_cast<const char*>(c.data) + (k - 1) * pairs_size, c.type, s, k, k, -1};
+    EXPECT_EQ(field_bits(estimate(pairs_backwards)), field_bits(estimate(backwards)));
+    Accumulator a(k);
+    a.add(PairView{c.data, c.type, s, k, k, 1});
+    EXPECT_EQ(field_bits(a.estimate())[8], want);
+  }
+}
+
+TEST(Library, LoadingAndBlockArgumentsAreChecked) {
+  const auto x = random_samples(4, 2, 3);
+  const SampleView v = rows_of(x, 0, 4, 2);
+  std::vector<std::complex<float>> y(4);
+  EXPECT_EQ(field_bits(estimate(v, Options{Arithmetic::exact, 0, 0.0f})), field_bits(estimate(v)));
+  // The example's covariance, diagonal 1 and 1, loaded by 1: the inverse is
+  // that of the diagonal 2 and 2, the reported covariance the samples' own.
+  const std::complex<float> two[] = {{1, 0}, {2, 1}, {2, 1},  {1, 0},
+                                     {0, 0}, {3, 2}, {1, -1}, {2, 1}};
+  const SampleView example{two, 4, 2, 2, 1};
+  const Estimate loaded = estimate(example, Options{Arithmetic::exact, 0, 1});
+  EXPECT_EQ(loaded.covariance, estimate(example).covariance);
+  const std::complex<double> r[2][2] = {{2, {-0.75, 0.25}}, {{-0.75, -0.25}, 2}};
+  for (int i = 0; i < 2; ++i) {
+    for (int l = 0; l < 2; ++l) {
+      const std::complex<double> product =
+          std::complex<double>(loaded.inverse[2 * i]) * r[0][l] +
+          std::complex<double>(loaded.inverse[2 * i + 1]) * r[1][l];
+      EXPECT_NEAR(std::abs(product - (i == l ? 1.0 : 0.0)), 0, 1e-6) << i << " " << l;
+    }
+  }
+  const std::function<void()> mistakes[] = {
+      [&] {
+        estimate(v, Options{Arithmetic::exact, 0, -1.0f});
+      },
+      [&] {
+        estimate(v, Options{Arithmetic::exact, 0, std::nanf("")});
+      },
+      [&] { estimate_blocks(v, 0, 1); },
+      [&] { estimate_blocks(v, 2, 0); },
+      [&] { estimate_blocks(v, 5, 1); },
+      [&] { apply(v, std::span(y).first(3), y); },
+      [&] { apply(v, std::span(y).first(2), std::span(y).first(3)); },
+      [&] { combine_blocks(v, 2, std::span(y).first(3)); },
+  };
+  for (const auto& mistake : mistakes) EXPECT_EQ(error_code(mistake), 1);
+}
+
+}  // namespace
+}  // namespace tarvel
+
+namespace tarvel {
+namespace {
+
+// A reader that fails on one block, on any worker, ends the call with its
+// exception on the calling thread, an accumulator untouched.
+TEST(Library, AReaderThatThrowsEndsTheCallWithItsException) {
+  const std::int64_t s = 1 << 20;
+  for (const std::int64_t failing : {std::int64_t{0}, s / 2, s - 1}) {
+    const SampleReader read = [&](std::int64_t first, std::int64_t count,
+                                  std::complex<float>* out) {
+      if (first <= failing && failing < first + count) throw std::runtime_error("disk gone");
+      std::fill(out, out + count * 2, std::complex<float>{1, 2});
+    };
+    for (const int workers : {1, 16}) {
+      Accumulator a(2);
+      std::vector<std::complex<float>> y(s);
+      const std::function<void()> calls[] = {
+          [&] {
+            a.add(s, read, Options{Arithmetic::exact, workers});
+          },
+          [&] {
+            estimate(s, 2, read, Options{Arithmetic::command, workers});
+          },
+          [&] {
+            combine(s, 2, read, y, Options{Arithmetic::command, workers});
+          },
+          [&] {
+            combine(s, 2, read, y, Options{Arithmetic::exact, workers});
+          },
+      };
+      for (const auto& call : calls) {
+        try {
+          call();
+          ADD_FAILURE() << "no exception";
+        } catch (const std::runtime_error& error) {
+          EXPECT_STREQ(error.what(), "disk gone");
+        }
+      }
+      EXPECT_EQ(a.samples(), 0);
+    }
+  }
 }
 
 }  // namespace
