@@ -184,6 +184,11 @@ TEST(Library, EachFailureIsAnErrorWithTheToolsStatus) {
        [&] { estimate(view_of(4, 2, std::numeric_limits<std::int64_t>::min())); }},
       {"y too short", 1, [&] { combine(view_of(4, 2, 2), std::span(y).first(3)); }},
       {"y too long", 1, [&] { combine(view_of(3, 2, 2), y); }},
+      {"y over x", 1,
+       [&] {
+         std::vector<std::complex<float>> xy(8);
+         combine(SampleView::rows(xy.data(), 4, 2), std::span(xy).subspan(4));
+       }},
       {"an estimate of mixed sizes", 1,
        [&] {
          report(Estimate{{1}, {}, {}, {}, {}, {}, 0, {}, 0});
@@ -412,9 +417,9 @@ TEST(Library, LoadingAndBlockArgumentsAreChecked) {
 namespace tarvel {
 namespace {
 
-// A reader that fails on one block, on any worker, ends the exact sums'
-// call with its exception on the calling thread, the accumulator untouched.
-TEST(Library, AReaderThatThrowsEndsTheExactCallWithItsException) {
+// A reader that fails on one block, on any worker, ends the call with its
+// exception on the calling thread, an accumulator untouched.
+TEST(Library, AReaderThatThrowsEndsTheCallWithItsException) {
   const std::int64_t s = 1 << 20;
   for (const std::int64_t failing : {std::int64_t{0}, s / 2, s - 1}) {
     const SampleReader read = [&](std::int64_t first, std::int64_t count,
@@ -424,11 +429,28 @@ TEST(Library, AReaderThatThrowsEndsTheExactCallWithItsException) {
     };
     for (const int workers : {1, 16}) {
       Accumulator a(2);
-      try {
-        a.add(s, read, Options{Arithmetic::exact, workers});
-        ADD_FAILURE() << "no exception";
-      } catch (const std::runtime_error& error) {
-        EXPECT_STREQ(error.what(), "disk gone");
+      std::vector<std::complex<float>> y(s);
+      const std::function<void()> calls[] = {
+          [&] {
+            a.add(s, read, Options{Arithmetic::exact, workers});
+          },
+          [&] {
+            estimate(s, 2, read, Options{Arithmetic::command, workers});
+          },
+          [&] {
+            combine(s, 2, read, y, Options{Arithmetic::command, workers});
+          },
+          [&] {
+            combine(s, 2, read, y, Options{Arithmetic::exact, workers});
+          },
+      };
+      for (const auto& call : calls) {
+        try {
+          call();
+          ADD_FAILURE() << "no exception";
+        } catch (const std::runtime_error& error) {
+          EXPECT_STREQ(error.what(), "disk gone");
+        }
       }
       EXPECT_EQ(a.samples(), 0);
     }
