@@ -52,8 +52,8 @@ def estimate(x, *, split_every=SPLIT_EVERY, workers=1):
     Returns
     -------
     Estimate
-        Bit for bit ``tarvel.estimate(x.compute())``, computed without
-        holding more than one chunk at a time per Dask worker thread.
+        Bit for bit ``tarvel.estimate(x.compute())``; the samples are read
+        where they are, one task per chunk, and never gathered.
 
     Raises
     ------
@@ -88,11 +88,10 @@ def combine(x, *, split_every=SPLIT_EVERY, workers=1):
     e = estimate(x, split_every=split_every, workers=workers)
     # Each chunk's y keeps x's axes, of length 1 past the first: a chunk
     # whose axes Dask drops is first copied whole (concatenated).
-    kept = (1,) * (x.ndim - 1)
     y = x.map_blocks(_combined_chunk, weights=e.normalized_weights, dtype=np.complex64,
-                     chunks=(x.chunks[0],) + tuple((1,) for _ in kept),
+                     chunks=(x.chunks[0],) + ((1,),) * (x.ndim - 1),
                      meta=np.empty((0,) * x.ndim, np.complex64))
-    return e, y[(slice(None),) + (0,) * len(kept)]
+    return e, y[(slice(None),) + (0,) * (x.ndim - 1)]
 
 
 def estimate_blocks(x, block, *, split_every=SPLIT_EVERY, workers=1):
