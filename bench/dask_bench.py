@@ -23,7 +23,6 @@ removed at the end.
 """
 
 import argparse
-import os
 import pathlib
 import shutil
 import statistics

@@ -2,7 +2,6 @@
 package refuses them, capture files as Dask arrays, and the chunkings a
 cluster cannot make quickly (unknown sizes, numpy input, other dtypes)."""
 
-import os
 import pickle
 import subprocess
 import sys
@@ -115,20 +114,6 @@ def test_captures_refused_when_made(files, tmp_path):
         tarvel.dask.from_captures([], 3)
     with pytest.raises(ValueError, match="channels"):
         tarvel.dask.from_captures(paths, 0)
-
-
-def test_a_capture_gone_or_cut_short_since_is_the_error_of_the_call(files):
-    paths, _ = files
-    lazy = tarvel.dask.from_captures(paths, 3, chunks=8)
-    os.truncate(paths[2], 24 * 22)
-    with pytest.raises(OSError, match="528 bytes, fewer than the 552.*cut short") as cut:
-        tarvel.dask.estimate(lazy)
-    assert (cut.value.filename, cut.value.code) == (paths[2], 17)
-    lazy = tarvel.dask.from_captures(paths[:2], 3, chunks=8)
-    os.remove(paths[0])
-    with pytest.raises(FileNotFoundError) as gone:
-        tarvel.dask.combine(lazy)
-    assert (gone.value.filename, gone.value.code) == (paths[0], 2)
 
 
 def test_integer_pairs_as_the_package_reads_them(tmp_path):

@@ -13,7 +13,6 @@ import numpy as np
 import pytest
 
 distributed = pytest.importorskip("distributed", reason="the cluster needs python3-distributed")
-import dask.array as da  # noqa: E402
 
 import tarvel  # noqa: E402
 import tarvel.dask  # noqa: E402
@@ -107,20 +106,16 @@ def test_a_file_that_fails_to_read_ends_the_call_with_its_error(client, files, t
         copies[-1].write_bytes(open(path, "rb").read())
     x = tarvel.dask.from_captures(copies, K, chunks=50)
     os.truncate(copies[3], 24 * 100)
-    with pytest.raises(OSError, match="2400 bytes, fewer than the 3144.*capture3.cf32"):
+    with pytest.raises(OSError, match="2400 bytes, fewer than the 3144.*cut short") as cut:
         within(TIMEOUT, tarvel.dask.estimate, x)
+    assert (cut.value.filename, cut.value.code) == (str(copies[3]), 17)
     os.remove(copies[3])
-    with pytest.raises(FileNotFoundError, match="capture3.cf32"):
+    with pytest.raises(FileNotFoundError) as gone:
         within(TIMEOUT, tarvel.dask.estimate_blocks, x, BLOCK)
+    assert (gone.value.filename, gone.value.code) == (str(copies[3]), 2)
     # The cluster is as it was: the same call on the files before still works.
     before = sum(SIZES[:3])
     assert bits(within(TIMEOUT, tarvel.dask.estimate, x[:before])) == bits(tarvel.estimate(samples[:before]))
-
-
-def test_a_numpy_array_is_sent_to_the_workers_too(client, files, wanted):
-    _, x = files
-    got = within(TIMEOUT, tarvel.dask.estimate, da.from_array(x, chunks=(111, 2)))
-    assert bits(got) == wanted[0]
 
 
 def test_the_example_on_its_own_cluster(source_dir, tmp_path):
