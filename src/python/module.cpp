@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "accumulator_binding.h"
+#include "blocks_binding.h"
 #include "call_options.h"
 #include "errors.h"
 #include "numpy_arrays.h"
@@ -212,6 +213,12 @@ Functions
 estimate(x)         The estimate of samples x of shape (S, K) or (S, K, 2).
 combine(x, out)     The estimate and the combined channel.
 Accumulator(K)      Exact sums of samples added in pieces, merged, pickled.
+estimate_blocks(x, block, hop)
+                    The estimates of blocks of samples, as Estimates.
+apply(x, weights)   The channels combined with given weights.
+combine_blocks(x, block)
+                    Each block combined with its own estimate's weights.
+open_capture(path)  A SigMF recording or raw capture file, mapped, not read.
 read(path)          A text file's times and samples, as the command reads them.
 write(path, t, y)   The command's output file.
 run(path)           The command's whole run on a text file.
@@ -485,9 +492,10 @@ Examples
 )doc");
 
   tarvel::python::bind_accumulator(m);
+  tarvel::python::bind_blocks(m);
   m.attr("__version__") = TARVEL_VERSION;
   // The package `tarvel` is where users and pickle find the classes.
-  for (const char* name : {"Estimate", "Run", "Accumulator"})
+  for (const char* name : {"Estimate", "Estimates", "Run", "Accumulator"})
     m.attr(name).attr("__module__") = "tarvel";
 
   m.def("read", &read_file, py::arg("path"),
