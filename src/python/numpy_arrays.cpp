@@ -1,6 +1,7 @@
 #include "numpy_arrays.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <string>
 #include <type_traits>
@@ -212,18 +213,19 @@ void check_mapped_file(const py::array& a) {
     const py::object base = o.attr("base");
     // The memmap over the mapping itself knows the file and its bytes.
     if (!py::isinstance(o, memmap) || !py::isinstance(base, mapping)) continue;
-    const py::object name = o.attr("filename");
-    if (name.is_none()) return;
     const auto mapped =
         o.attr("offset").cast<std::int64_t>() + o.attr("nbytes").cast<std::int64_t>();
-    const auto size =
-        py::module_::import("os").attr("stat")(name).attr("st_size").cast<std::int64_t>();
+    // The size of the file mapped (fstat of the map's own descriptor), not
+    // of whatever now has its name.
+    const auto size = base.attr("size")().cast<std::int64_t>();
+    const py::object name = o.attr("filename");
     if (size < mapped) {
+      // As open() raises it: errno, message, file name.
       py::object error = py::reinterpret_borrow<py::object>(PyExc_OSError)(
-          py::str(name).cast<std::string>() + " has " + std::to_string(size) +
-          " bytes, fewer than the " + std::to_string(mapped) +
-          " it had when it was mapped: it was cut short");
-      error.attr("filename") = name;
+          EIO,
+          "the file has " + std::to_string(size) + " bytes, fewer than the " +
+              std::to_string(mapped) + " it had when it was mapped: it was cut short",
+          name);
       error.attr("code") = 17;
       PyErr_SetObject(PyExc_OSError, error.ptr());
       throw py::error_already_set();
