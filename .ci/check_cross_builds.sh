@@ -98,6 +98,8 @@ case "$target" in
     example wine "$unpacked/tarvel.exe"
     [ -f "$unpacked/include/tarvel/tarvel.h" ]
     [ -f "$unpacked/lib/libtarvel.a" ]
+    # The manual as text Windows can show: CR LF lines, its name section.
+    grep -q $'^NAME\r$' "$unpacked/tarvel.txt"
     # The run-times linked in, as in the tool, so that Wine needs no DLL of them.
     consumer "$unpacked/capture_report.exe" "x86_64-w64-mingw32-g++-posix -static" \
       "$unpacked/lib/pkgconfig" wine

@@ -27,10 +27,21 @@ configure_file(packaging/changelog.in ${PROJECT_BINARY_DIR}/packaging/changelog 
 find_program(TARVEL_GZIP gzip)
 
 if(WIN32)
-  # The zip holds one folder's files: tarvel.exe beside its README.
+  # The zip holds one folder's files: tarvel.exe beside its README and its
+  # manual, rendered from the manual page's source as plain text (groff, of
+  # the build machine) for Windows, which reads no roff.
+  find_program(TARVEL_GROFF groff REQUIRED)
+  add_custom_command(
+    OUTPUT ${PROJECT_BINARY_DIR}/tarvel.txt
+    COMMAND ${CMAKE_COMMAND} -DGROFF=${TARVEL_GROFF} -DINPUT=${PROJECT_BINARY_DIR}/tarvel.1
+            -DOUTPUT=${PROJECT_BINARY_DIR}/tarvel.txt -P ${PROJECT_SOURCE_DIR}/cmake/manual_text.cmake
+    DEPENDS ${PROJECT_BINARY_DIR}/tarvel.1 ${PROJECT_SOURCE_DIR}/cmake/manual_text.cmake
+    VERBATIM)
+  add_custom_target(tarvel_manual_text ALL DEPENDS ${PROJECT_BINARY_DIR}/tarvel.txt)
   install(TARGETS tarvel RUNTIME DESTINATION . COMPONENT tool)
   install(FILES README.md LICENSE DESTINATION . COMPONENT tool)
-  install(FILES ${PROJECT_BINARY_DIR}/tarvel.1 DESTINATION . COMPONENT tool)
+  install(FILES ${PROJECT_BINARY_DIR}/tarvel.1 ${PROJECT_BINARY_DIR}/tarvel.txt DESTINATION .
+          COMPONENT tool)
 elseif(TARVEL_GZIP)
   install(TARGETS tarvel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
   set(compressed ${PROJECT_BINARY_DIR}/packaging/tarvel.1.gz
@@ -153,10 +164,11 @@ same on every platform.")
   set(CPACK_DEBIAN_DEV_DESCRIPTION
       "C++ library combining radio channels into the one with the best SNR
 The tarvel command's computation as a C++20 static library on samples in
-memory, read in place in any layout: each channel's signal, its SNR and the
-noise covariance between the channels, the optimum combining weights and the
-combined channel, with the same bits as the command, and the command's text
-files and report. This package holds the header tarvel/tarvel.h, the static
+memory, read in place in any layout (complex floats, integer I/Q pairs): each
+channel's signal, its SNR and the noise covariance between the channels, the
+optimum combining weights and the combined channel, with exact sums by
+default or the command's bits on request, per block or over everything,
+with accumulators that merge; and the command's text files and report. This package holds the header tarvel/tarvel.h, the static
 library, and the files with which CMake's find_package(tarvel) and pkg-config
 find them.")
   # Its users compile the header and link the archive with the C++ library
@@ -168,8 +180,8 @@ find them.")
       "Python module combining radio channels into the one with the best SNR
 The tarvel command's computation for Python 3 on numpy arrays: each channel's
 signal, its SNR and the noise covariance between the channels, the optimum
-combining weights and the combined channel, with the same bits as the
-command. A complex64 array, a numpy.memmap of a raw capture included, is read
+combining weights and the combined channel, with exact sums by default or
+the command's bits on request. A complex64 array, a numpy.memmap of a raw capture included, is read
 in place in any layout; the command's text files and report are read,
 written and made as the command makes them. Calls release the GIL and stop
 on Ctrl-C.")

@@ -31,6 +31,11 @@
 #include <string>
 #include <vector>
 
+// The library's version, which the package files give as well.
+#define TARVEL_VERSION_MAJOR 1
+#define TARVEL_VERSION_MINOR 1
+#define TARVEL_VERSION_PATCH 0
+
 namespace tarvel {
 
 // S samples of K channels, read in place: sample n of channel k is
@@ -43,6 +48,17 @@ struct SampleView {
   std::int64_t channels;        // K
   std::int64_t sample_stride;   // elements from sample n to n+1
   std::int64_t channel_stride;  // elements from channel k to k+1
+
+  // Samples one after another, each with its K channels side by side.
+  static SampleView rows(const std::complex<float>* data, std::int64_t samples,
+                         std::int64_t channels) noexcept {
+    return {data, samples, channels, channels, 1};
+  }
+  // Channels one after another, each with its S samples side by side.
+  static SampleView columns(const std::complex<float>* data, std::int64_t samples,
+                            std::int64_t channels) noexcept {
+    return {data, samples, channels, 1, samples};
+  }
 };
 
 // Everything the command's report prints from "signals:" through the
@@ -59,8 +75,8 @@ struct Estimate {
 
 // A text file's samples as the command reads them.
 struct TextSamples {
-  std::vector<double> times;                 // S
-  std::vector<std::complex<float>> samples;  // S*K, row-major
+  std::vector<double> times;                // S
+  std::vector<std::complex<float>> values;  // S*K, row-major
   std::int64_t sample_count, channel_count;
 };
 
@@ -145,8 +161,8 @@ Estimate estimate(const SampleView& x, const Options& options, std::stop_token s
 
 // As estimate, and writes the combined channel y(n) = sum_k x(n,k) v(k) into y
 // (S values), each sample by the command's formula in both arithmetics.
-// Throws as estimate, and Error 1 when y's size is not S; y may then hold
-// part of the result after a stop.
+// Throws as estimate, and Error 1 when y's size is not S or y shares memory
+// with x; y may then hold part of the result after a stop.
 Estimate combine(const SampleView& x, std::span<std::complex<float>> y, std::stop_token stop = {});
 Estimate combine(const SampleView& x, std::span<std::complex<float>> y, const Options& options,
                  std::stop_token stop = {});
@@ -155,8 +171,11 @@ Estimate combine(const SampleView& x, std::span<std::complex<float>> y, const Op
 // types, other byte orders), handed over a block at a time: fills `out` with
 // samples [first, first + count) of every channel, row-major (count * K
 // values, each part already rounded to single precision). Called from several
-// threads at once for disjoint ranges, each range once or more; must not
-// throw.
+// threads at once for disjoint ranges, each range once or more. An exception
+// it throws, on any thread, ends the call it serves: the other threads stop
+// taking blocks and the exception is thrown again to the caller, on the
+// calling thread (a combine's y may then hold part of the result, an
+// accumulator is left as it was).
 using SampleReader =
     std::function<void(std::int64_t first, std::int64_t count, std::complex<float>* out)>;
 

@@ -19,13 +19,26 @@ BigInteger::BigInteger(std::int64_t value) {
 }
 
 BigInteger BigInteger::of(const ExactSum& sum) {
-  BigInteger low;
-  for (int i = 0; i + 1 < ExactSum::kDigits; ++i) {
-    low.digits_.push_back(static_cast<std::uint32_t>(sum.limb(i)));
+  // The two's complement of the sum in digits of 32 bits, the top limb's
+  // two digits sign-extended, then negated when negative.
+  constexpr int kLow = ExactSum::kDigits - 1;
+  const std::int64_t top = sum.limb(kLow);
+  BigInteger result;
+  result.digits_.resize(kLow + 2);
+  for (int i = 0; i < kLow; ++i) result.digits_[i] = static_cast<std::uint32_t>(sum.limb(i));
+  result.digits_[kLow] = static_cast<std::uint32_t>(top);
+  result.digits_[kLow + 1] = static_cast<std::uint32_t>(static_cast<std::uint64_t>(top) >> 32);
+  if (top < 0) {
+    std::uint64_t carry = 1;
+    for (std::uint32_t& digit : result.digits_) {
+      const std::uint64_t negated = static_cast<std::uint64_t>(~digit) + carry;
+      digit = static_cast<std::uint32_t>(negated);
+      carry = negated >> 32;
+    }
+    result.negative_ = true;
   }
-  low.trim();
-  return low +
-         BigInteger(sum.limb(ExactSum::kDigits - 1)).shifted_left(32 * (ExactSum::kDigits - 1));
+  result.trim();
+  return result;
 }
 
 BigInteger BigInteger::of_float(float value) {
@@ -150,6 +163,35 @@ bool BigInteger::divide_magnitude(std::uint64_t d) {
   trim();
   if (!digits_.empty()) negative_ = negative;
   return remainder != 0;
+}
+
+int BigInteger::drop_low_zero_digits() {
+  std::size_t zeros = 0;
+  while (zeros < digits_.size() && digits_[zeros] == 0) ++zeros;
+  digits_.erase(digits_.begin(), digits_.begin() + static_cast<std::ptrdiff_t>(zeros));
+  trim();
+  return static_cast<int>(zeros);
+}
+
+Dyadic Dyadic::of(const ExactSum& sum) {
+  Dyadic d{BigInteger::of(sum), ExactSum::kLowExponent};
+  d.exponent += 32 * d.value.drop_low_zero_digits();
+  return d;
+}
+
+Dyadic Dyadic::of(float value) {
+  // In units of 2^-149, then the zero digits below dropped.
+  Dyadic d{BigInteger::of_float(value), -149};
+  d.exponent += 32 * d.value.drop_low_zero_digits();
+  return d;
+}
+
+Dyadic operator+(const Dyadic& a, const Dyadic& b) {
+  if (a.value.is_zero()) return b;
+  if (b.value.is_zero()) return a;
+  if (a.exponent >= b.exponent)
+    return {a.value.shifted_left(a.exponent - b.exponent) + b.value, b.exponent};
+  return {a.value + b.value.shifted_left(b.exponent - a.exponent), a.exponent};
 }
 
 float BigInteger::to_float(int exponent, std::uint64_t divisor, int divisions) const {

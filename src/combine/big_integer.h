@@ -28,6 +28,10 @@ class BigInteger {
   friend BigInteger operator*(const BigInteger& a, const BigInteger& b);
   BigInteger shifted_left(int bits) const;
 
+  // Removes the zero digits below the lowest one that is not zero (value
+  // divided by 2^(32·n)) and returns how many, n.
+  int drop_low_zero_digits();
+
   // This value times 2^exponent divided by divisor^divisions (divisor >= 1),
   // correctly rounded to float: to nearest, ties to even, +-inf beyond the
   // float range, subnormal results as the format gives them. Zero gives +0.
@@ -44,6 +48,31 @@ class BigInteger {
   // Divides the magnitude by d in place; true when the remainder is not 0.
   bool divide_magnitude(std::uint64_t d);
   static int compare_magnitude(const BigInteger& a, const BigInteger& b);
+};
+
+// value · 2^exponent, exactly: the exact sums' values hold few significant
+// digits far above their lowest unit, which the exponent keeps out of the
+// arithmetic.
+struct Dyadic {
+  BigInteger value;
+  int exponent = 0;
+
+  // A normalised exact sum's value, or a finite float's.
+  static Dyadic of(const ExactSum& sum);
+  static Dyadic of(float value);
+
+  friend Dyadic operator*(const Dyadic& a, const Dyadic& b) {
+    return {a.value * b.value, a.exponent + b.exponent};
+  }
+  friend Dyadic operator+(const Dyadic& a, const Dyadic& b);
+  friend Dyadic operator-(const Dyadic& a, const Dyadic& b) {
+    return a + Dyadic{-b.value, b.exponent};
+  }
+
+  // Divided by divisor^divisions and correctly rounded to float.
+  float to_float(std::uint64_t divisor, int divisions) const {
+    return value.to_float(exponent, divisor, divisions);
+  }
 };
 
 }  // namespace tarvel

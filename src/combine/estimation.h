@@ -24,7 +24,6 @@ struct EstimateArrays {
   ComplexVector weights;
   ComplexVector normalised;
   std::int64_t reference = 0;  // 1-based
-  CombinedStatistics combined;
 };
 
 // Each allocation returns 0, or the code of the first of its arrays that

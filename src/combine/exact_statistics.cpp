@@ -42,24 +42,20 @@ ExactSum normalized(const ExactSum& sum) {
   return copy;
 }
 
-BigInteger value_of(const ExactSum& sum) {
-  return BigInteger::of(normalized(sum));
+Dyadic value_of(const ExactSum& sum) {
+  return Dyadic::of(normalized(sum));
 }
 
-// The exact sum of the products of pair (k, l), times S, less the product
-// of the channel sums: S² times the exact covariance element, in units of
-// 2^(2·kLowExponent).
+// S² times the exact covariance element (k, l): S times the sum of the
+// products less the product of the channel sums.
 struct ScaledCovariance {
-  BigInteger re, im;
+  Dyadic re, im;
 };
 
-constexpr int kSumScale = -ExactSum::kLowExponent;
-
-ScaledCovariance scaled_covariance(const BigInteger& s, const BigInteger& pr, const BigInteger& pi,
-                                   const BigInteger& ar_k, const BigInteger& ai_k,
-                                   const BigInteger& ar_l, const BigInteger& ai_l) {
-  return {(s * pr).shifted_left(kSumScale) - (ar_k * ar_l + ai_k * ai_l),
-          (s * pi).shifted_left(kSumScale) - (ai_k * ar_l - ar_k * ai_l)};
+ScaledCovariance scaled_covariance(const Dyadic& s, const Dyadic& pr, const Dyadic& pi,
+                                   const Dyadic& ar_k, const Dyadic& ai_k, const Dyadic& ar_l,
+                                   const Dyadic& ai_l) {
+  return {s * pr - (ar_k * ar_l + ai_k * ai_l), s * pi - (ai_k * ar_l - ar_k * ai_l)};
 }
 
 }  // namespace
@@ -248,16 +244,15 @@ void ExactStatistics::merge(const ExactStatistics& other) {
 
 void ExactStatistics::means_and_covariance(ComplexVector& m, ComplexMatrix& R) const {
   const auto s = static_cast<std::uint64_t>(samples_);
-  const BigInteger count(samples_);
-  std::vector<BigInteger> sums;
+  const Dyadic count{BigInteger(samples_), 0};
+  std::vector<Dyadic> sums;
   for (const ExactSum& sum : sums_) sums.push_back(value_of(sum));
   for (std::int64_t k = 0; k < channels_; ++k) {
     const std::uint8_t flags = non_finite(k);
     const auto k2 = static_cast<std::size_t>(2 * k);
-    m.re(k + 1) = (flags & 7) != 0 ? non_finite_sum(flags & 7)
-                                   : sums[k2].to_float(ExactSum::kLowExponent, s, 1);
+    m.re(k + 1) = (flags & 7) != 0 ? non_finite_sum(flags & 7) : sums[k2].to_float(s, 1);
     m.im(k + 1) = (flags >> 3) != 0 ? non_finite_sum(static_cast<std::uint8_t>(flags >> 3))
-                                    : sums[k2 + 1].to_float(ExactSum::kLowExponent, s, 1);
+                                    : sums[k2 + 1].to_float(s, 1);
   }
   std::int64_t pair = 0;
   for (std::int64_t k = 0; k < channels_; ++k) {
@@ -271,10 +266,10 @@ void ExactStatistics::means_and_covariance(ComplexVector& m, ComplexMatrix& R) c
         const ScaledCovariance scaled =
             scaled_covariance(count, value_of(pair_sum(pair, 0)), value_of(pair_sum(pair, 1)),
                               sums[k2], sums[k2 + 1], sums[l2], sums[l2 + 1]);
-        re = scaled.re.to_float(2 * ExactSum::kLowExponent, s, 2);
-        im = scaled.im.to_float(2 * ExactSum::kLowExponent, s, 2);
+        re = scaled.re.to_float(s, 2);
+        im = scaled.im.to_float(s, 2);
         // The exact conjugate rounded: an exact zero is +0 on both sides.
-        im_below = scaled.im.is_zero() ? 0.0f : -im;
+        im_below = scaled.im.value.is_zero() ? 0.0f : -im;
       }
       // A covariance diagonal is real.
       if (k == l) im = im_below = 0;
@@ -318,38 +313,38 @@ CombinedStatistics ExactStatistics::combined(const ComplexVector& m, const Compl
     n0 = static_cast<float>(noise);
   } else {
     const auto s = static_cast<std::uint64_t>(samples_);
-    const BigInteger count(samples_);
-    std::vector<BigInteger> sums, vr, vi;
+    const Dyadic count{BigInteger(samples_), 0};
+    std::vector<Dyadic> sums, vr, vi;
     for (const ExactSum& sum : sums_) sums.push_back(value_of(sum));
     for (std::int64_t k = 1; k <= channels_; ++k) {
-      vr.push_back(BigInteger::of_float(v.re(k)));
-      vi.push_back(BigInteger::of_float(v.im(k)));
+      vr.push_back(Dyadic::of(v.re(k)));
+      vi.push_back(Dyadic::of(v.im(k)));
     }
-    // The mean of sum_k x(n,k) v(k): sum_k A(k) v(k) / S, in units of
-    // 2^(kLowExponent - 149).
-    BigInteger mean_re, mean_im;
+    // The mean of sum_k x(n,k) v(k): sum_k A(k) v(k) / S.
+    Dyadic mean_re, mean_im;
     for (std::size_t k = 0; k < vr.size(); ++k) {
       mean_re = mean_re + (sums[2 * k] * vr[k] - sums[2 * k + 1] * vi[k]);
       mean_im = mean_im + (sums[2 * k] * vi[k] + sums[2 * k + 1] * vr[k]);
     }
-    ybr = mean_re.to_float(ExactSum::kLowExponent - 149, s, 1);
-    ybi = mean_im.to_float(ExactSum::kLowExponent - 149, s, 1);
+    ybr = mean_re.to_float(s, 1);
+    ybi = mean_im.to_float(s, 1);
     // S² sum_k,l v(k) conj(v(l)) R(k,l): the pairs below the diagonal are
     // the conjugates of those above, so each pair above counts twice.
-    BigInteger noise;
+    Dyadic noise;
     std::int64_t pair = 0;
     for (std::size_t k = 0; k < vr.size(); ++k) {
       for (std::size_t l = k; l < vr.size(); ++l, ++pair) {
         const ScaledCovariance scaled =
             scaled_covariance(count, value_of(pair_sum(pair, 0)), value_of(pair_sum(pair, 1)),
                               sums[2 * k], sums[2 * k + 1], sums[2 * l], sums[2 * l + 1]);
-        const BigInteger cr = vr[k] * vr[l] + vi[k] * vi[l];
-        const BigInteger ci = vi[k] * vr[l] - vr[k] * vi[l];
-        const BigInteger term = cr * scaled.re - ci * scaled.im;
-        noise = noise + (k == l ? term : term.shifted_left(1));
+        const Dyadic cr = vr[k] * vr[l] + vi[k] * vi[l];
+        const Dyadic ci = vi[k] * vr[l] - vr[k] * vi[l];
+        Dyadic term = cr * scaled.re - ci * scaled.im;
+        if (k != l) term.exponent += 1;
+        noise = noise + term;
       }
     }
-    n0 = noise.to_float(2 * ExactSum::kLowExponent - 298, s, 2);
+    n0 = noise.to_float(s, 2);
   }
   return combined_statistics_of(ybr, ybi, n0, samples_);
 }

@@ -109,6 +109,7 @@ void apply(const Samples& x, std::span<const std::complex<float>> weights,
                            std::to_string(x.channels()) + " channels");
     }
     check_room(library::room_for(y), x.samples());
+    library::check_apart(x, y);
     FloatingPointScope environment;
     apply_range(x, 0, x.samples(), weights, y.data(), stop);
     return true;
@@ -121,6 +122,7 @@ std::vector<Estimate> combine_blocks(const Samples& x, std::int64_t block,
   return library::with_errors([&] {
     library::check_samples(x, options.arithmetic);
     check_room(library::room_for(y), x.samples());
+    library::check_apart(x, y);
     std::vector<Estimate> estimates = block_estimates(x, block, block, options, stop);
     FloatingPointScope environment;
     const auto count = static_cast<std::int64_t>(estimates.size());

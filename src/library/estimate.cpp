@@ -244,8 +244,8 @@ bool store_combined(const SampleViewBlocks& x, const ComplexVector& v, std::comp
 }  // namespace library
 
 SampleView view(const TextSamples& samples) noexcept {
-  return {samples.samples.data(), samples.sample_count, samples.channel_count,
-          samples.channel_count, 1};
+  return {samples.values.data(), samples.sample_count, samples.channel_count, samples.channel_count,
+          1};
 }
 
 namespace library {
@@ -286,6 +286,7 @@ Estimate combine(const Samples& x, std::span<std::complex<float>> y, const Optio
   return library::with_errors([&] {
     library::check_options(options);
     library::check_samples(x, options.arithmetic);
+    library::check_apart(x, y);
     const library::SampleViewBlocks blocks(x, library::workers_of(options), stop);
     return library::estimate_over(blocks, options, library::room_for(y), stop);
   });

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <exception>
 #include <limits>
+#include <mutex>
 #include <vector>
 
 #include "library/failure.h"
@@ -38,20 +40,31 @@ void add_exactly(const SampleViewBlocks& x, ExactStatistics& into, int sign) {
   const detail::SimdLevel level = detail::best_simd_level();
   std::atomic<std::int64_t> next{0};
   std::atomic<bool> stopped{false};
+  // A caller's reader may throw on any worker: the first exception ends
+  // every worker's loop and is thrown again here, on the calling thread.
+  std::mutex failure_lock;
+  std::exception_ptr failure;
   run_in_parts(parts, [&](int part) {
     ExactStatistics& own = sums[static_cast<std::size_t>(part)];
     char* room = rooms[static_cast<std::size_t>(part)].data();
-    for (;;) {
-      if (x.stop().stop_requested()) {
-        stopped.store(true, std::memory_order_relaxed);
-        return;
+    try {
+      while (!stopped.load(std::memory_order_relaxed)) {
+        if (x.stop().stop_requested()) {
+          stopped.store(true, std::memory_order_relaxed);
+          return;
+        }
+        const std::int64_t b = next.fetch_add(1, std::memory_order_relaxed);
+        if (b >= blocks) return;
+        const std::int64_t first = b * block;
+        own.add(x.fill_block(first, std::min(block, samples - first), room), level, sign);
       }
-      const std::int64_t b = next.fetch_add(1, std::memory_order_relaxed);
-      if (b >= blocks) return;
-      const std::int64_t first = b * block;
-      own.add(x.fill_block(first, std::min(block, samples - first), room), level, sign);
+    } catch (...) {
+      const std::lock_guard guard(failure_lock);
+      if (!failure) failure = std::current_exception();
+      stopped.store(true, std::memory_order_relaxed);
     }
   });
+  if (failure) std::rethrow_exception(failure);
   if (stopped.load(std::memory_order_relaxed)) fail_stopped();
   for (const ExactStatistics& own : sums) into.merge(own);
 }

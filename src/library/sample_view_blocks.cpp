@@ -5,6 +5,7 @@
 #include <limits>
 #include <new>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "library/failure.h"
@@ -88,6 +89,40 @@ void check_samples(const Samples& x, Arithmetic arithmetic) {
     }
     check_extent(v.data, v.samples, v.channels, v.sample_stride, v.channel_stride,
                  pair_bytes(v.type));
+  }
+}
+
+namespace {
+
+// The bytes [first, last) that S x K elements of `element` bytes at the
+// strides take from data (which check_extent has found in the address range).
+std::pair<std::uintptr_t, std::uintptr_t> bytes_of(const void* data, std::int64_t samples,
+                                                   std::int64_t channels, std::int64_t ss,
+                                                   std::int64_t cs, std::size_t element) {
+  const std::int64_t low = std::min<std::int64_t>(0, ss * (samples - 1)) +
+                           std::min<std::int64_t>(0, cs * (channels - 1));
+  const std::int64_t high = std::max<std::int64_t>(0, ss * (samples - 1)) +
+                            std::max<std::int64_t>(0, cs * (channels - 1));
+  const auto base = reinterpret_cast<std::uintptr_t>(data);
+  const auto size = static_cast<std::int64_t>(element);
+  return {base + static_cast<std::uintptr_t>(low * size),
+          base + static_cast<std::uintptr_t>((high + 1) * size)};
+}
+
+}  // namespace
+
+void check_apart(const Samples& x, std::span<const std::complex<float>> y) {
+  if (y.empty() || x.form() == Samples::Form::reader) return;
+  const auto [first, last] =
+      x.form() == Samples::Form::view
+          ? bytes_of(x.view().data, x.samples(), x.channels(), x.view().sample_stride,
+                     x.view().channel_stride, sizeof(std::complex<float>))
+          : bytes_of(x.pairs().data, x.samples(), x.channels(), x.pairs().sample_stride,
+                     x.pairs().channel_stride, pair_bytes(x.pairs().type));
+  const auto y_first = reinterpret_cast<std::uintptr_t>(y.data());
+  const std::uintptr_t y_last = y_first + y.size_bytes();
+  if (y_first < last && first < y_last) {
+    fail(1, "the combined signal's room shares memory with the samples, which it would overwrite");
   }
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <stop_token>
 
 #include "combine/sample_blocks.h"
@@ -21,6 +22,10 @@ void check_samples(const Samples& x, Arithmetic arithmetic);
 inline void check_view(const SampleView& x, Arithmetic arithmetic) {
   check_samples(x, arithmetic);
 }
+
+// Throws Error 1 when the memory of y overlaps that of x's samples, which a
+// call would read after writing y (a reader's memory is not known).
+void check_apart(const Samples& x, std::span<const std::complex<float>> y);
 
 // Throws Error 1 for options no call takes: negative workers, a negative or
 // NaN loading.

@@ -21,7 +21,8 @@ using SampleBlockUser =
 // them in order. Once
 // `stop` is requested, the blocks left are neither made nor used, and it
 // returns false, at once however many blocks were left. Throws std::bad_alloc when no block's room
-// can be had.
+// can be had, and the first exception a make or a use threw, on the calling
+// thread, once every worker has stopped.
 bool make_and_use_blocks(std::int64_t block_count, std::int64_t samples_per_block,
                          std::size_t sample_bytes, int workers, const std::stop_token& stop,
                          const SampleBlockMaker& make, const SampleBlockUser& use);

@@ -33,11 +33,11 @@ TextSamples take_samples(SampleTable& table, std::int64_t samples, std::int64_t 
   out.channel_count = channels;
   out.times.assign(table.t.data(), table.t.data() + samples);
   table.t = Array1<double>();
-  out.samples.resize(static_cast<std::size_t>(samples * channels));
+  out.values.resize(static_cast<std::size_t>(samples * channels));
   const float* xr = table.xr.row(1);
   const float* xi = table.xi.row(1);
   for (std::int64_t i = 0; i < samples * channels; ++i) {
-    out.samples[static_cast<std::size_t>(i)] = {xr[i], xi[i]};
+    out.values[static_cast<std::size_t>(i)] = {xr[i], xi[i]};
   }
   return out;
 }

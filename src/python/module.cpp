@@ -135,7 +135,7 @@ py::tuple read_file(py::handle path) {
     const py::ssize_t count = samples.sample_count, channels = samples.channel_count;
     return py::make_tuple(
         tarvel::python::take_vector(std::move(samples.times), {count}),
-        tarvel::python::take_vector(std::move(samples.samples), {count, channels}));
+        tarvel::python::take_vector(std::move(samples.values), {count, channels}));
   } catch (const tarvel::Error& error) {
     tarvel::python::raise_error(error, Doing::reading, name.given);
   }

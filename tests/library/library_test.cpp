@@ -184,6 +184,11 @@ TEST(Library, EachFailureIsAnErrorWithTheToolsStatus) {
        [&] { estimate(view_of(4, 2, std::numeric_limits<std::int64_t>::min())); }},
       {"y too short", 1, [&] { combine(view_of(4, 2, 2), std::span(y).first(3)); }},
       {"y too long", 1, [&] { combine(view_of(3, 2, 2), y); }},
+      {"y over x", 1,
+       [&] {
+         std::vector<std::complex<float>> xy(8);
+         combine(SampleView::rows(xy.data(), 4, 2), std::span(xy).subspan(4));
+       }},
       {"an estimate of mixed sizes", 1,
        [&] {
          report(Estimate{{1}, {}, {}, {}, {}, {}, 0, {}, 0});
@@ -404,6 +409,52 @@ TEST(Library, LoadingAndBlockArgumentsAreChecked) {
       [&] { combine_blocks(v, 2, std::span(y).first(3)); },
   };
   for (const auto& mistake : mistakes) EXPECT_EQ(error_code(mistake), 1);
+}
+
+}  // namespace
+}  // namespace tarvel
+
+namespace tarvel {
+namespace {
+
+// A reader that fails on one block, on any worker, ends the call with its
+// exception on the calling thread, an accumulator untouched.
+TEST(Library, AReaderThatThrowsEndsTheCallWithItsException) {
+  const std::int64_t s = 1 << 20;
+  for (const std::int64_t failing : {std::int64_t{0}, s / 2, s - 1}) {
+    const SampleReader read = [&](std::int64_t first, std::int64_t count,
+                                  std::complex<float>* out) {
+      if (first <= failing && failing < first + count) throw std::runtime_error("disk gone");
+      std::fill(out, out + count * 2, std::complex<float>{1, 2});
+    };
+    for (const int workers : {1, 16}) {
+      Accumulator a(2);
+      std::vector<std::complex<float>> y(s);
+      const std::function<void()> calls[] = {
+          [&] {
+            a.add(s, read, Options{Arithmetic::exact, workers});
+          },
+          [&] {
+            estimate(s, 2, read, Options{Arithmetic::command, workers});
+          },
+          [&] {
+            combine(s, 2, read, y, Options{Arithmetic::command, workers});
+          },
+          [&] {
+            combine(s, 2, read, y, Options{Arithmetic::exact, workers});
+          },
+      };
+      for (const auto& call : calls) {
+        try {
+          call();
+          ADD_FAILURE() << "no exception";
+        } catch (const std::runtime_error& error) {
+          EXPECT_STREQ(error.what(), "disk gone");
+        }
+      }
+      EXPECT_EQ(a.samples(), 0);
+    }
+  }
 }
 
 }  // namespace
