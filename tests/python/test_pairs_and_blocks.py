@@ -119,7 +119,9 @@ def test_loading_makes_singular_noise_invertible_and_leaves_the_statistics():
     plain, loaded = tarvel.estimate(x), tarvel.estimate(x, loading=0.01)
     assert plain.covariance.tobytes() == loaded.covariance.tobytes()
     assert plain.snr_db.tobytes() == loaded.snr_db.tobytes()
-    assert np.isfinite(loaded.weights).all() and np.isfinite(loaded.combined_snr_db)
+    # Without it the weights are the singular inverse's rounding errors.
+    assert np.abs(loaded.weights).max() < 1e-3 * np.abs(plain.weights).max()
+    assert np.isfinite(loaded.combined_snr_db)
     assert bits(tarvel.estimate(x, loading=0.0)) == bits(plain)
 
 
