@@ -224,6 +224,11 @@ def main(argv=None):
     except KeyboardInterrupt:
         print("python3 -m tarvel: interrupted", file=sys.stderr)
         return 9
+    except BrokenPipeError:
+        # The reader of standard output went away (`| head`): nothing more to
+        # say to anyone, and nothing for Python to flush at exit.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return 1
     except (OSError, ValueError, TypeError, MemoryError, ImportError) as error:
         code = getattr(error, "code", None)
         if not isinstance(code, int):
