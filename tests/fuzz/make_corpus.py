@@ -8,7 +8,9 @@ of those tables; the fuzzers never write into these folders (run_fuzzers.sh
 works on a copy).
 """
 
+import fractions
 import hashlib
+import math
 import pathlib
 import shutil
 import struct
@@ -237,6 +239,58 @@ def library_seeds():
     return seeds
 
 
+# Accumulator bytes, version 1 (accumulator_fuzzer.cpp): each written the way
+# to_bytes writes the sums of its samples, with S and the length varied.
+def exact_sum(value):
+    v = int(value * 2**320)
+    return (v % 2**672).to_bytes(84, "little")
+
+
+def accumulator(samples, channels, count=None):
+    def finite(v):  # exact, as the sums are
+        return fractions.Fraction(v) if math.isfinite(v) else fractions.Fraction(0)
+
+    out = b"tarvelAC" + struct.pack("<IIqq", 1, 21, channels, len(samples) if count is None else count)
+    for k in range(channels):
+        flags = 0
+        for x in samples:
+            for shift, v in ((0, x[k].real), (3, x[k].imag)):
+                flags |= (1 if math.isnan(v) else 2 if v > 0 else 4 if v < 0 else 0) << shift \
+                    if not math.isfinite(v) else 0
+        out += bytes([flags])
+    for k in range(channels):
+        out += exact_sum(sum(finite(x[k].real) for x in samples))
+        out += exact_sum(sum(finite(x[k].imag) for x in samples))
+    for k in range(channels):
+        for l in range(k, channels):
+            a = [(finite(x[k].real), finite(x[k].imag), finite(x[l].real), finite(x[l].imag))
+                 for x in samples]
+            out += exact_sum(sum(p * q + r * s for p, r, q, s in a))
+            out += exact_sum(sum(r * q - p * s for p, r, q, s in a))
+    return out
+
+
+def accumulator_seeds():
+    nan, inf = float("nan"), float("inf")
+    two = [[complex(1.5, -2), complex(nan, inf)], [complex(0.25, 0), complex(-inf, 1)],
+           [complex(-8, 2**-149), complex(3, 4)]]
+    wide = [[complex(2**127, -(2**-149)), complex(2.0**99, 1), complex(-(2.0**99), 0.5)],
+            [complex(-(2**127), 3), complex(2**-126, 7), complex(0, -0.0)]]
+    seeds = [
+        accumulator([], 1),
+        accumulator([[complex(1.5, -2)], [complex(0.25, 0)]], 1),
+        accumulator(two, 2),
+        accumulator(wide, 3),
+        accumulator([[complex(k, -k) for k in range(5)]] * 3, 5),
+        # The largest counts: one more sample, or the count doubled, passes 2^63 - 1.
+        accumulator([[complex(1, 1)]], 1, count=2**63 - 1),
+        accumulator([[complex(1, 1)]], 1, count=2**62),
+    ]
+    good = seeds[2]
+    seeds += [good[:-1], good + b"\0", good[:8] + b"\2" + good[9:]]
+    return seeds
+
+
 def examples():
     return [p.read_bytes() for p in sorted((ROOT / "examples").glob("*.txt"))
             if not p.name.endswith("_out.txt")]
@@ -272,6 +326,7 @@ def main():
     write_corpus("count_fields", FIRST_LINES)
     write_corpus("run", RUN_FILES + SAMPLE_FILES + LINE_FILES[:17] + examples())
     write_corpus("library", library_seeds())
+    write_corpus("accumulator", accumulator_seeds())
 
 
 if __name__ == "__main__":

@@ -10,13 +10,14 @@
 # BUILD_DIR defaults to build-fuzz. The committed corpus is never written to:
 # new inputs land in BUILD_DIR/fuzz-corpus/TARGET/, which a later run of the
 # same folder starts from again. Set TARVEL_FUZZ_TARGETS to a space-separated
-# subset (line_reader field_scanner count_fields run library) to run only those.
+# subset (line_reader field_scanner count_fields run library accumulator) to run
+# only those.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
 seconds=${1:-30}
 build=${2:-build-fuzz}
-targets=${TARVEL_FUZZ_TARGETS:-line_reader field_scanner count_fields run library}
+targets=${TARVEL_FUZZ_TARGETS:-line_reader field_scanner count_fields run library accumulator}
 
 # clang++ comes with Debian's clang package, clang++-14 with clang-14 alone.
 cxx=$(command -v clang++ || command -v clang++-14 || true)
@@ -32,7 +33,8 @@ cmake --build "$build" -j "${TARVEL_FUZZ_JOBS:-2}"
 
 # The longest input each target is given: lines past a few 511-byte pieces,
 # fields past the 67-byte limit, whole runs that stay fast, and the library's
-# four control bytes with 64 samples of 8 channels as raw floats.
+# four control bytes with 64 samples of 8 channels as raw floats, and the
+# accumulator's bytes for up to 6 channels.
 max_len() {
   case $1 in
     line_reader) echo 4096 ;;
@@ -40,6 +42,7 @@ max_len() {
     count_fields) echo 4096 ;;
     run) echo 1024 ;;
     library) echo 4100 ;;
+    accumulator) echo 4608 ;;
   esac
 }
 
