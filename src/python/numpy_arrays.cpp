@@ -301,18 +301,16 @@ HeldSamples samples_of(py::handle x, py::handle channel_axis) {
   py::object given = py::reinterpret_borrow<py::object>(x);
   const bool capture = py::hasattr(given, "__tarvel_samples__");
   if (capture) given = given.attr("__tarvel_samples__")();
-  const bool list =
-      (py::isinstance<py::list>(given) || py::isinstance<py::tuple>(given)) && py::len(given) > 0;
-  bool arrays = list;
+  // A capture of one file per channel gives its channels as a list of
+  // arrays; any other list is numpy's to read, rows of samples as ever.
+  bool arrays = capture && (py::isinstance<py::list>(given) || py::isinstance<py::tuple>(given)) &&
+                py::len(given) > 0;
   for (std::size_t k = 0; arrays && k < py::len(given); ++k) {
     arrays = py::isinstance<py::array>(given[py::int_(k)]);
   }
-  if ((capture || arrays) && axis != 1) {
+  if (capture && axis != 1) {
     raise_with_code(PyExc_ValueError,
-                    std::string("channel_axis must be 1 for ") +
-                        (capture ? "a capture" : "a list of channels") +
-                        ", whose channels are its own, not 0",
-                    1);
+                    "channel_axis must be 1 for a capture, whose channels are its own, not 0", 1);
   }
   if (arrays) return channel_list_samples(py::reinterpret_borrow<py::sequence>(given));
 

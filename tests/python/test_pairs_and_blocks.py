@@ -65,11 +65,21 @@ def test_integer_pairs_are_their_complex64_values(dtype, name, layout, axis):
     assert bits(sums.estimate()) == bits(expected[0])
 
 
+class Channels:
+    """One array per channel, as a capture of one file per channel hands them on."""
+
+    def __init__(self, arrays):
+        self.arrays = arrays
+
+    def __tarvel_samples__(self):
+        return self.arrays
+
+
 def test_channels_first_and_channel_lists_are_read_as_samples_by_channels():
     x = as_complex(pairs(np.int16, 2000, np.random.default_rng(5)))
     expected = bits(*tarvel.combine(x))
     assert bits(*tarvel.combine(np.ascontiguousarray(x.T), channel_axis=0)) == expected
-    assert bits(*tarvel.combine([x[:, k].copy() for k in range(K)])) == expected
+    assert bits(*tarvel.combine(Channels([x[:, k].copy() for k in range(K)]))) == expected
     # Two dimensions of integers stay real values, as before pairs.
     ints = x.real.astype(np.int16)
     assert bits(tarvel.estimate(ints)) == bits(tarvel.estimate(ints.astype(np.complex64)))
@@ -149,9 +159,12 @@ ERRORS = [
     (lambda: tarvel.estimate_blocks(X, 2, loading="1"), TypeError, "loading must be a real"),
     (lambda: tarvel.estimate(X, channel_axis=2), ValueError, "channel_axis must be 0"),
     (lambda: tarvel.apply(X, W, channel_axis=-1), ValueError, "channel_axis must be 0"),
-    (lambda: tarvel.estimate([X[:, 0], X[:3, 1]]), ValueError, "channel 1 of x has 3 samples"),
-    (lambda: tarvel.estimate([X[:, 0], X]), ValueError, "channel 1 of x must have shape (S,)"),
-    (lambda: tarvel.estimate([X[:, 0]], channel_axis=0), ValueError, "channel_axis must be 1"),
+    (lambda: tarvel.estimate(Channels([X[:, 0], X[:3, 1]])), ValueError,
+     "channel 1 of x has 3 samples"),
+    (lambda: tarvel.estimate(Channels([X[:, 0], X])), ValueError,
+     "channel 1 of x must have shape (S,)"),
+    (lambda: tarvel.estimate(Channels([X[:, 0]]), channel_axis=0), ValueError,
+     "channel_axis must be 1"),
 ]
 
 
