@@ -198,9 +198,22 @@ bool whole_stride(const py::array& a, int dim, py::ssize_t unit, std::int64_t& s
   return a.strides(dim) % unit == 0;
 }
 
+// The bytes [first, last) an array's elements take, from its data pointer,
+// shape and strides (numpy 2 has no numpy.byte_bounds in its namespace).
 std::pair<std::uintptr_t, std::uintptr_t> byte_extent(const py::array& a) {
-  const py::tuple bounds = py::module_::import("numpy").attr("byte_bounds")(a);
-  return {bounds[0].cast<std::uintptr_t>(), bounds[1].cast<std::uintptr_t>()};
+  auto first = reinterpret_cast<std::uintptr_t>(a.data());
+  std::uintptr_t last = first + static_cast<std::uintptr_t>(a.itemsize());
+  for (py::ssize_t dim = 0; dim < a.ndim(); ++dim) {
+    if (a.shape(dim) == 0) return {first, first};
+    const auto reach = static_cast<std::uintptr_t>(
+        (a.shape(dim) - 1) * (a.strides(dim) < 0 ? -a.strides(dim) : a.strides(dim)));
+    if (a.strides(dim) < 0) {
+      first -= reach;
+    } else {
+      last += reach;
+    }
+  }
+  return {first, last};
 }
 
 // Raises OSError (code 17) when `a` is, or is a view of, a numpy.memmap
