@@ -1,5 +1,9 @@
 // Estimates that follow the channel: one per block of samples, and the
 // weights of each applied to its own block.
+#include <algorithm>
+#include <atomic>
+#include <exception>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -65,31 +69,46 @@ std::vector<Estimate> block_estimates(const Samples& x, std::int64_t block, std:
     }
     return out;
   }
-  // The window's exact sums follow it: the samples that enter are added,
-  // those that leave taken out, each read once on the way in and once on
-  // the way out.
+  // Each worker takes a run of consecutive windows, whose exact sums follow
+  // them: the samples that enter are added, those that leave taken out, each
+  // read once on the way in and once on the way out.
+  out.resize(static_cast<std::size_t>(count));
+  const int parts = static_cast<int>(std::min<std::int64_t>(workers, count));
+  std::mutex failure_lock;
+  std::exception_ptr failure;
+  std::atomic<bool> failed{false};
   FloatingPointScope environment;
-  ExactStatistics window(x.channels());
-  std::int64_t from = 0;
-  std::int64_t to = 0;  // the window's sums hold samples [from, to)
-  const auto add = [&](std::int64_t first, std::int64_t last, int sign) {
-    if (first < last) {
-      library::add_exactly(library::SampleViewBlocks(x, workers, stop, first, last - first), window,
-                           sign);
+  run_in_parts(parts, [&](int part) {
+    try {
+      ExactStatistics window(x.channels());
+      std::int64_t from = 0;
+      std::int64_t to = 0;  // the window's sums hold samples [from, to)
+      const auto add = [&](std::int64_t first, std::int64_t last, int sign) {
+        if (first < last) {
+          library::add_exactly(library::SampleViewBlocks(x, 1, stop, first, last - first), window,
+                               sign);
+        }
+      };
+      for (std::int64_t i = count * part / parts;
+           i < count * (part + 1) / parts && !failed.load(std::memory_order_relaxed); ++i) {
+        const std::int64_t start = i * hop;
+        if (start >= to) {
+          window = ExactStatistics(x.channels());
+          from = to = start;
+        }
+        add(to, start + block, 1);
+        to = start + block;
+        add(from, start, -1);
+        from = start;
+        out[static_cast<std::size_t>(i)] = library::estimate_exactly(window, options.loading, stop);
+      }
+    } catch (...) {
+      const std::lock_guard guard(failure_lock);
+      if (!failure) failure = std::current_exception();
+      failed.store(true, std::memory_order_relaxed);
     }
-  };
-  for (std::int64_t i = 0; i < count; ++i) {
-    const std::int64_t start = i * hop;
-    if (start >= to) {
-      window = ExactStatistics(x.channels());
-      from = to = start;
-    }
-    add(to, start + block, 1);
-    to = start + block;
-    add(from, start, -1);
-    from = start;
-    out.push_back(library::estimate_exactly(window, options.loading, stop));
-  }
+  });
+  if (failure) std::rethrow_exception(failure);
   return out;
 }
 

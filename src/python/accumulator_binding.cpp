@@ -94,9 +94,10 @@ std::int64_t sample_count(SharedAccumulator& self) {
   });
 }
 
-void add(SharedAccumulator& self, py::handle x, py::handle workers) {
-  const tarvel::Options options{tarvel::Arithmetic::exact, workers_of(workers)};
-  const Samples samples = samples_of(x);
+void add(SharedAccumulator& self, py::handle x, py::handle workers, py::handle channel_axis) {
+  tarvel::Options options;
+  options.workers = workers_of(workers);
+  const HeldSamples samples = samples_of(x, channel_axis);
   computing([&](std::stop_token stop) {
     const Held lock = held(self, stop);
     add_samples(self.sums, samples, options, stop);
@@ -183,29 +184,35 @@ True
           "channels", [](const SharedAccumulator& self) { return self.channels; },
           "int: K, the number of channels.")
       .def_property_readonly("samples", &sample_count, "int: The number of samples added so far.")
-      .def("add", &add, py::arg("x"), py::kw_only(), py::arg("workers") = py::none(),
-           R"doc(add(x: ArrayLike, *, workers: int | None = None) -> None
+      .def(
+          "add", &add, py::arg("x"), py::kw_only(), py::arg("workers") = py::none(),
+          py::arg("channel_axis") = 1,
+          R"doc(add(x: ArrayLike | Capture, *, workers: int | None = None, channel_axis: int = 1) -> None
 
 Add samples to the sums.
 
 Parameters
 ----------
-x : array_like, shape (S, K)
+x : array_like, shape (S, K) or (S, K, 2), or a Capture
     S samples (S >= 1) of the accumulator's K channels, taken as by
-    `estimate`: read in place when complex64, else converted a block of rows
-    at a time.
+    `estimate`: read in place when complex64 or integer pairs, else
+    converted a block of rows at a time.
 workers : int, optional
     The most threads to use, at least 1; None (the default) for every
     processor. The sums are the same for any number.
+channel_axis : {1, 0}, optional
+    The axis of x that holds the channels, as for `estimate`.
 
 Raises
 ------
 TypeError
     When x does not hold numbers, or workers is not an integer.
 ValueError
-    When x is not of shape (S, K) with S >= 1 and the accumulator's K,
-    workers is below 1, or the count of samples would exceed 2**63 - 1
-    (code 1).
+    When x is not as for `estimate` or has another K than the
+    accumulator's, workers is below 1, channel_axis is not 0 or 1, or the
+    count of samples would exceed 2**63 - 1 (code 1).
+OSError
+    When a mapped file of x was cut short since it was mapped (code 17).
 KeyboardInterrupt
     On Ctrl-C (code 9); the accumulator is then as it was before the call.
 )doc")

@@ -1,6 +1,7 @@
 #include "call_options.h"
 
 #include <climits>
+#include <cmath>
 #include <string>
 
 #include "errors.h"
@@ -46,6 +47,53 @@ int workers_of(py::handle workers) {
   }
   // More threads than any machine has are as many as it has.
   return overflow > 0 || value > INT_MAX ? INT_MAX : static_cast<int>(value);
+}
+
+float loading_of(py::handle loading) {
+  if (PyBool_Check(loading.ptr()) || !PyNumber_Check(loading.ptr()) ||
+      PyComplex_Check(loading.ptr())) {
+    raise_with_code(PyExc_TypeError,
+                    "loading must be a real number, not " +
+                        py::str(py::type::handle_of(loading).attr("__name__")).cast<std::string>(),
+                    1);
+  }
+  const double value = PyFloat_AsDouble(loading.ptr());
+  if (value == -1.0 && PyErr_Occurred()) throw py::error_already_set();
+  if (std::isnan(value) || value < 0) {
+    raise_with_code(PyExc_ValueError,
+                    "loading must be 0 or more (a fraction of the mean noise power), not " +
+                        py::repr(loading).cast<std::string>(),
+                    1);
+  }
+  return static_cast<float>(value);
+}
+
+tarvel::Options options_of(py::handle arithmetic, py::handle workers, py::handle loading) {
+  tarvel::Options options;
+  options.arithmetic = arithmetic_of(arithmetic);
+  options.workers = workers_of(workers);
+  options.loading = loading_of(loading);
+  return options;
+}
+
+std::int64_t count_of(py::handle count, const char* name) {
+  if (PyBool_Check(count.ptr()) || !PyIndex_Check(count.ptr())) {
+    raise_with_code(PyExc_TypeError,
+                    std::string(name) + " must be an integer, not " +
+                        py::str(py::type::handle_of(count).attr("__name__")).cast<std::string>(),
+                    1);
+  }
+  const auto value = py::reinterpret_steal<py::object>(PyNumber_Index(count.ptr()));
+  if (!value) throw py::error_already_set();
+  int overflow = 0;
+  const long long n = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
+  if (overflow < 0 || (overflow == 0 && n < 1)) {
+    raise_with_code(
+        PyExc_ValueError,
+        std::string(name) + " must be at least 1, not " + py::repr(value).cast<std::string>(), 1);
+  }
+  // Past the int64 range is past every S, and refused as such by the caller.
+  return overflow > 0 ? INT64_MAX : static_cast<std::int64_t>(n);
 }
 
 }  // namespace tarvel::python

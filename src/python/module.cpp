@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "accumulator_binding.h"
+#include "blocks_binding.h"
 #include "call_options.h"
 #include "errors.h"
 #include "numpy_arrays.h"
@@ -90,13 +91,10 @@ py::str decoded_file_name(const std::string& bytes) {
       PyUnicode_DecodeFSDefaultAndSize(bytes.data(), static_cast<py::ssize_t>(bytes.size())));
 }
 
-tarvel::Options options_of(py::handle arithmetic, py::handle workers) {
-  return {tarvel::python::arithmetic_of(arithmetic), tarvel::python::workers_of(workers)};
-}
-
-tarvel::Estimate estimate(py::handle x, py::handle arithmetic, py::handle workers) {
-  const tarvel::Options options = options_of(arithmetic, workers);
-  const tarvel::python::Samples samples = tarvel::python::samples_of(x);
+tarvel::Estimate estimate(py::handle x, py::handle arithmetic, py::handle workers,
+                          py::handle loading, py::handle channel_axis) {
+  const tarvel::Options options = tarvel::python::options_of(arithmetic, workers, loading);
+  const tarvel::python::HeldSamples samples = tarvel::python::samples_of(x, channel_axis);
   try {
     return tarvel::python::call_interruptibly([&](std::stop_token stop) {
       return tarvel::python::estimate_samples(samples, options, stop);
@@ -106,23 +104,12 @@ tarvel::Estimate estimate(py::handle x, py::handle arithmetic, py::handle worker
   }
 }
 
-py::tuple combine(py::handle x, py::object out, py::handle arithmetic, py::handle workers) {
-  const tarvel::Options options = options_of(arithmetic, workers);
-  const tarvel::python::Samples samples = tarvel::python::samples_of(x);
-  const std::int64_t count = samples.view.samples;
-  py::array y_array;
-  if (out.is_none()) {
-    y_array = py::array_t<Complex>(count);
-  } else if (py::isinstance<py::array>(out)) {
-    y_array = py::reinterpret_borrow<py::array>(out);
-  } else {
-    tarvel::python::raise_with_code(
-        PyExc_TypeError,
-        "out must be a numpy.ndarray (or None), not " +
-            py::str(py::type::handle_of(out).attr("__name__")).cast<std::string>(),
-        1);
-  }
-  const std::span<Complex> y = tarvel::python::out_buffer(y_array, count);
+py::tuple combine(py::handle x, py::handle out, py::handle arithmetic, py::handle workers,
+                  py::handle loading, py::handle channel_axis) {
+  const tarvel::Options options = tarvel::python::options_of(arithmetic, workers, loading);
+  const tarvel::python::HeldSamples samples = tarvel::python::samples_of(x, channel_axis);
+  const py::array y_array = tarvel::python::out_array(out, samples.samples);
+  const std::span<Complex> y = tarvel::python::out_buffer(y_array, samples.samples);
   // The combined values are written while the samples are still read: an
   // out that shares their memory gets them only at the end, as numpy does.
   std::vector<Complex> apart;
@@ -223,9 +210,15 @@ instead and gives exactly its bits for the same samples.
 
 Functions
 ---------
-estimate(x)         The estimate of samples x of shape (S, K).
+estimate(x)         The estimate of samples x of shape (S, K) or (S, K, 2).
 combine(x, out)     The estimate and the combined channel.
 Accumulator(K)      Exact sums of samples added in pieces, merged, pickled.
+estimate_blocks(x, block, hop)
+                    The estimates of blocks of samples, as Estimates.
+apply(x, weights)   The channels combined with given weights.
+combine_blocks(x, block)
+                    Each block combined with its own estimate's weights.
+open_capture(path)  A SigMF recording or raw capture file, mapped, not read.
 read(path)          A text file's times and samples, as the command reads them.
 write(path, t, y)   The command's output file.
 run(path)           The command's whole run on a text file.
@@ -347,24 +340,32 @@ output_path : str
 
   m.def(
       "estimate", &estimate, py::arg("x"), py::kw_only(), py::arg("arithmetic") = "exact",
-      py::arg("workers") = py::none(),
-      R"doc(estimate(x: ArrayLike, *, arithmetic: str = "exact", workers: int | None = None) -> Estimate
+      py::arg("workers") = py::none(), py::arg("loading") = 0.0, py::arg("channel_axis") = 1,
+      R"doc(estimate(x: ArrayLike | Capture, *, arithmetic: str = "exact", workers: int | None = None, loading: float = 0.0, channel_axis: int = 1) -> Estimate
 
 Estimate the channels' signals, SNRs, noise and optimum weights.
 
 Parameters
 ----------
-x : array_like, shape (S, K)
+x : array_like, shape (S, K) or (S, K, 2), or a Capture
     S samples of K channels (S, K >= 1), sample n of channel k at x[n, k].
     A complex64 array in native byte order whose strides are whole elements
     is read in place, in any order and with any strides, negative ones
     included; a ``numpy.memmap`` of a raw capture is read from the file
-    without a copy in memory. Any other array of numbers (integers, reals,
-    complex128, byte-swapped or with strides that split elements) is
-    converted a block of rows at a time, never whole, each part rounded to
-    single precision as the command stores what it reads; a real value has a
-    zero imaginary part. Only long double arrays, whose layout is the
-    machine's own, are converted whole first.
+    without a copy in memory. An integer array of shape (S, K, 2) holds I/Q
+    pairs, x[n, k, 0] the real part: native int16, int8 and uint8 pairs are
+    read in place when the two parts are adjacent and the pairs' strides
+    whole pairs, uint8 as value - 127.5 (the unsigned 8-bit convention),
+    with the bits of the same values as complex64. Any other array of
+    numbers (integers, reals, complex128, byte-swapped or with strides that
+    split elements) is converted a block of rows at a time, never whole,
+    each part rounded to single precision as the command stores what it
+    reads; a real value has a zero imaginary part. Only long double arrays,
+    whose layout is the machine's own, are converted whole first. A list or
+    tuple of K numpy arrays is K channels, each of shape (S,) or (S, 2) of
+    integer pairs, read a block at a time; a `Capture` (`open_capture`) is
+    read from its files. A ``numpy.memmap`` whose file is now shorter than
+    it was when mapped is refused before it is read.
 arithmetic : {"exact", "command"}, optional
     How the sums over samples are taken. "exact" (the default): each mean
     and covariance element is the exact value rounded once to single
@@ -374,6 +375,16 @@ arithmetic : {"exact", "command"}, optional
 workers : int, optional
     The most threads to use, at least 1; None (the default) for every
     processor. The result is the same for any number.
+loading : float, optional
+    Diagonal loading: loading * trace(R) / K is added to each diagonal
+    element of the noise covariance R before it is inverted, for short
+    blocks (S <= K) and nearly singular noise; the weights then stay
+    finite. The estimate's covariance and SNRs are those of the samples.
+    0 (the default) changes nothing.
+channel_axis : {1, 0}, optional
+    The axis of x that holds the channels: 1 (the default) for samples by
+    channels, 0 for channels by samples, (K, S) or (K, S, 2), read in
+    place all the same. Lists and captures take only 1.
 
 Returns
 -------
@@ -385,10 +396,14 @@ Raises
 ------
 TypeError
     When x does not hold numbers (strings, objects, booleans), or workers
-    is not an integer (code 1).
+    or loading is not a number of its kind (code 1).
 ValueError
-    When x is not of shape (S, K) with S, K >= 1, arithmetic is neither
-    "exact" nor "command", or workers is below 1 (code 1).
+    When x is not of a shape above with S, K >= 1 (an integer array of
+    three axes whose last is not 2 included), arithmetic is neither
+    "exact" nor "command", workers is below 1, loading is negative or NaN,
+    or channel_axis is not 0 or 1 (code 1).
+OSError
+    When a mapped file of x was cut short since it was mapped (code 17).
 MemoryError
     When K (with arithmetic="command" also S) exceeds 2**31 - 1 or memory
     runs out (code 4).
@@ -407,19 +422,24 @@ Examples
 >>> e = tarvel.estimate(x)
 >>> e.reference, round(e.combined_snr_db, 3)
 (1, 20.058)
+>>> pairs = np.array([[[1, 0], [2, 1]], [[2, 1], [1, 0]], [[0, 0], [3, 2]], [[1, -1], [2, 1]]], np.int16)
+>>> tarvel.estimate(pairs).report() == e.report()
+True
 )doc");
 
   m.def(
       "combine", &combine, py::arg("x"), py::arg("out") = py::none(), py::kw_only(),
-      py::arg("arithmetic") = "exact", py::arg("workers") = py::none(),
-      R"doc(combine(x: ArrayLike, out: numpy.ndarray | None = None, *, arithmetic: str = "exact", workers: int | None = None) -> tuple[Estimate, numpy.ndarray]
+      py::arg("arithmetic") = "exact", py::arg("workers") = py::none(), py::arg("loading") = 0.0,
+      py::arg("channel_axis") = 1,
+      R"doc(combine(x: ArrayLike | Capture, out: numpy.ndarray | None = None, *, arithmetic: str = "exact", workers: int | None = None, loading: float = 0.0, channel_axis: int = 1) -> tuple[Estimate, numpy.ndarray]
 
 Estimate and combine the channels into the one with the best SNR.
 
 Parameters
 ----------
-x : array_like, shape (S, K)
-    The samples, taken as by `estimate` (read in place when complex64).
+x : array_like, shape (S, K) or (S, K, 2), or a Capture
+    The samples, taken as by `estimate` (read in place when complex64 or
+    integer pairs).
 out : numpy.ndarray of complex64, shape (S,), optional
     Where to write the combined channel: a writable, aligned, contiguous
     1-D complex64 array in native byte order, a ``numpy.memmap`` included.
@@ -432,6 +452,11 @@ arithmetic : {"exact", "command"}, optional
     command's formula in both.
 workers : int, optional
     The most threads to use, as for `estimate`.
+loading : float, optional
+    Diagonal loading of the covariance before its inversion, as for
+    `estimate`.
+channel_axis : {1, 0}, optional
+    The axis of x that holds the channels, as for `estimate`.
 
 Returns
 -------
@@ -443,11 +468,14 @@ y : numpy.ndarray of complex64, shape (S,)
 Raises
 ------
 TypeError
-    When x does not hold numbers, out is not a numpy array, or workers is
-    not an integer (code 1).
+    When x does not hold numbers, out is not a numpy array, or workers or
+    loading is not a number of its kind (code 1).
 ValueError
-    When x is not of shape (S, K) with S, K >= 1, out is not as above, or
-    arithmetic or workers is not as for `estimate` (code 1).
+    When x is not as for `estimate`, out is not as above, or arithmetic,
+    workers, loading or channel_axis is not as for `estimate` (code 1).
+OSError
+    When a mapped file of x or out was cut short since it was mapped (code
+    17).
 MemoryError
     When K (with arithmetic="command" also S) exceeds 2**31 - 1 or memory
     runs out (code 4).
@@ -464,9 +492,10 @@ Examples
 )doc");
 
   tarvel::python::bind_accumulator(m);
+  tarvel::python::bind_blocks(m);
   m.attr("__version__") = TARVEL_VERSION;
   // The package `tarvel` is where users and pickle find the classes.
-  for (const char* name : {"Estimate", "Run", "Accumulator"})
+  for (const char* name : {"Estimate", "Estimates", "Run", "Accumulator"})
     m.attr(name).attr("__module__") = "tarvel";
 
   m.def("read", &read_file, py::arg("path"),

@@ -9,46 +9,69 @@
 #include <cstdint>
 #include <span>
 #include <stop_token>
+#include <utility>
 #include <vector>
 
 #include "tarvel/tarvel.h"
 
 namespace tarvel::python {
 
-// The samples of an array-like x of shape (S, K). A native, aligned
-// complex64 array whose strides are whole elements is read in place through
-// `view`; any other array of integers, reals or complex numbers, in either
-// byte order and with any strides, through `read`, which converts a block of
-// rows at a time, rounding each part to single as the tool stores samples
-// (`view` then has S and K but no data). Long double arrays, which have no
-// portable layout, are converted whole first. `holder` keeps the array read.
-// Raises TypeError (code 1) for a dtype that is not numeric and ValueError
-// (code 1) for a shape other than (S, K) with S, K >= 1.
-struct Samples {
-  pybind11::array holder;
-  tarvel::SampleView view;
+// The samples of a Python object and what keeps them readable. Exactly one
+// form is set: `view` (complex64 read in place), `pairs` (integer I/Q pairs
+// read in place) or `read` (converted a block of rows at a time, each part
+// rounded to single as the tool stores samples). Not to be moved once
+// library() was called: the library's Samples refers to `read`.
+struct HeldSamples {
+  pybind11::object holder;
+  tarvel::SampleView view{};
+  tarvel::PairView pairs{};
   tarvel::SampleReader read;
+  std::int64_t samples = 0, channels = 0;
+  // The bytes [begin, end) of each array read, for out's overlap.
+  std::vector<std::pair<std::uintptr_t, std::uintptr_t>> extents;
+
+  tarvel::Samples library() const;
 };
-Samples samples_of(pybind11::handle x);
 
-// The library's estimate, combine and Accumulator::add on `samples`, in
-// place or through its reader, with `options`. Call without the GIL.
-// add_samples throws Error 1 when x's K is not the accumulator's.
-tarvel::Estimate estimate_samples(const Samples& samples, const tarvel::Options& options,
+// The samples of x, in any of the forms the calls take:
+//  - an array-like of shape (S, K) of numbers, or of shape (S, K, 2) of
+//    integer I/Q pairs (channel_axis 0: (K, S) or (K, S, 2), the strides
+//    swapped, not the samples). A native aligned complex64 array whose
+//    strides are whole elements is read in place, and so are native int16,
+//    int8 and uint8 pairs (uint8 as value - 127.5) whose pair strides are
+//    whole pairs; any other through a reader (long double arrays, which have
+//    no portable layout, converted whole first).
+//  - a list or tuple of K numpy arrays of S samples each, one per channel:
+//    1-D of numbers, or (S, 2) of integer pairs, read through a reader.
+//  - an object with __tarvel_samples__() (a capture), which gives one of
+//    the above.
+// A numpy.memmap, or a view of one, must still have every byte of its file
+// it mapped. Raises TypeError (code 1) for what does not hold numbers,
+// ValueError (code 1) for another shape, S or K below 1 or channel_axis
+// other than 0 or 1 (and other than 1 for a list or a capture), OSError
+// (code 17) naming the file of a map whose file was cut short.
+HeldSamples samples_of(pybind11::handle x, pybind11::handle channel_axis);
+
+// The library's estimate, combine and Accumulator::add on `samples`, with
+// `options`. Call without the GIL. add_samples throws Error 1 when x's K is
+// not the accumulator's.
+tarvel::Estimate estimate_samples(const HeldSamples& samples, const tarvel::Options& options,
                                   std::stop_token stop);
-tarvel::Estimate combine_samples(const Samples& samples, std::span<std::complex<float>> y,
+tarvel::Estimate combine_samples(const HeldSamples& samples, std::span<std::complex<float>> y,
                                  const tarvel::Options& options, std::stop_token stop);
-void add_samples(tarvel::Accumulator& sums, const Samples& samples, const tarvel::Options& options,
-                 std::stop_token stop);
+void add_samples(tarvel::Accumulator& sums, const HeldSamples& samples,
+                 const tarvel::Options& options, std::stop_token stop);
 
-// The caller's `out` for S combined values: a writable, aligned, contiguous
-// 1-D native complex64 array of length S, written in place. Raises TypeError
-// (code 1) when out is no numpy array and ValueError (code 1) for any other
-// mismatch.
+// The caller's `out` for S combined values: None for a new array, else a
+// writable, aligned, contiguous 1-D native complex64 array of length S,
+// written in place (a memmap's file checked as samples_of checks it).
+// Raises TypeError (code 1) when out is no numpy array and ValueError (code
+// 1) for any other mismatch.
+pybind11::array out_array(pybind11::handle out, std::int64_t samples);
 std::span<std::complex<float>> out_buffer(pybind11::array out, std::int64_t samples);
 
 // Whether the bytes `samples` reads and those of `y` may overlap.
-bool may_overlap(const Samples& samples, std::span<const std::complex<float>> y);
+bool may_overlap(const HeldSamples& samples, std::span<const std::complex<float>> y);
 
 // A 1-D real array of numbers as contiguous float64, or a 1-D array of
 // numbers as contiguous complex64, copied only when it is not one already;
