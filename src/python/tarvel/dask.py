@@ -108,7 +108,10 @@ def estimate_blocks(x, block, *, split_every=SPLIT_EVERY, workers=1):
     Returns
     -------
     list of Estimate
-        Estimate i is bit for bit ``tarvel.estimate(x[i*block:(i+1)*block])``.
+        Estimate i is bit for bit ``tarvel.estimate(x[i*block:(i+1)*block])``,
+        and ``tarvel.estimate_blocks(x, block)[i]``. (A list, where
+        `tarvel.estimate_blocks` gives an `Estimates`, which is made only
+        by the compiled module.)
 
     Raises
     ------
