@@ -181,10 +181,10 @@ find them.")
 The tarvel command's computation for Python 3 on numpy arrays: each channel's
 signal, its SNR and the noise covariance between the channels, the optimum
 combining weights and the combined channel, with exact sums by default or
-the command's bits on request. A complex64 array, a numpy.memmap of a raw capture included, is read
-in place in any layout; the command's text files and report are read,
-written and made as the command makes them. Calls release the GIL and stop
-on Ctrl-C.")
+the command's bits on request. A complex64 array, a numpy.memmap of a raw
+capture included, is read in place in any layout; the command's text files
+and report are read, written and made as the command makes them. Calls
+release the GIL and stop on Ctrl-C.")
   # The module is built for Debian's python3 3.11 and uses numpy's C API
   # through pybind11, as dh_python3 and dh_numpy3 would state it.
   set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS
