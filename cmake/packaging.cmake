@@ -168,9 +168,9 @@ memory, read in place in any layout (complex floats, integer I/Q pairs): each
 channel's signal, its SNR and the noise covariance between the channels, the
 optimum combining weights and the combined channel, with exact sums by
 default or the command's bits on request, per block or over everything,
-with accumulators that merge; and the command's text files and report. This package holds the header tarvel/tarvel.h, the static
-library, and the files with which CMake's find_package(tarvel) and pkg-config
-find them.")
+with accumulators that merge; and the command's text files and report.
+This package holds the header tarvel/tarvel.h, the static library, and the
+files with which CMake's find_package(tarvel) and pkg-config find them.")
   # Its users compile the header and link the archive with the C++ library
   # of g++ 12, which built the archive.
   set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "libstdc++-12-dev")
