@@ -93,16 +93,6 @@ BlockEstimates stacked(std::vector<tarvel::Estimate>&& list, std::int64_t channe
   return out;
 }
 
-// A read-only array over a vector of the estimates held by `owner`, which
-// the array keeps alive.
-template <typename T>
-py::array_t<T> read_only(const std::vector<T>& values, std::vector<py::ssize_t> shape,
-                         py::handle owner) {
-  py::array_t<T> a(std::move(shape), values.data(), owner);
-  a.attr("setflags")(py::arg("write") = false);
-  return a;
-}
-
 const BlockEstimates& estimates_of(py::handle self) {
   return self.cast<const BlockEstimates&>();
 }

@@ -51,16 +51,6 @@ std::string estimate_repr(const tarvel::Estimate& e) {
          shortest(std::fabs(im)) + "j), combined_snr_db=" + shortest(e.combined_snr_db) + ")";
 }
 
-// A read-only array over a vector of the estimate held by `owner`, which the
-// array keeps alive.
-template <typename T>
-py::array_t<T> read_only(const std::vector<T>& values, std::vector<py::ssize_t> shape,
-                         py::handle owner) {
-  py::array_t<T> a(std::move(shape), values.data(), owner);
-  a.attr("setflags")(py::arg("write") = false);
-  return a;
-}
-
 const tarvel::Estimate& estimate_of(py::handle self) {
   return self.cast<const tarvel::Estimate&>();
 }
@@ -259,33 +249,35 @@ combined_snr_db : float
 )doc")
       .def_property_readonly("signals",
                              [](py::object self) {
-                               return read_only(estimate_of(self).signals, {channels_of(self)},
-                                                self);
+                               return tarvel::python::read_only(estimate_of(self).signals,
+                                                                {channels_of(self)}, self);
                              })
       .def_property_readonly("snr_db",
                              [](py::object self) {
-                               return read_only(estimate_of(self).snr_db, {channels_of(self)},
-                                                self);
+                               return tarvel::python::read_only(estimate_of(self).snr_db,
+                                                                {channels_of(self)}, self);
                              })
-      .def_property_readonly("covariance",
-                             [](py::object self) {
-                               const py::ssize_t k = channels_of(self);
-                               return read_only(estimate_of(self).covariance, {k, k}, self);
-                             })
-      .def_property_readonly("inverse",
-                             [](py::object self) {
-                               const py::ssize_t k = channels_of(self);
-                               return read_only(estimate_of(self).inverse, {k, k}, self);
-                             })
+      .def_property_readonly(
+          "covariance",
+          [](py::object self) {
+            const py::ssize_t k = channels_of(self);
+            return tarvel::python::read_only(estimate_of(self).covariance, {k, k}, self);
+          })
+      .def_property_readonly(
+          "inverse",
+          [](py::object self) {
+            const py::ssize_t k = channels_of(self);
+            return tarvel::python::read_only(estimate_of(self).inverse, {k, k}, self);
+          })
       .def_property_readonly("weights",
                              [](py::object self) {
-                               return read_only(estimate_of(self).weights, {channels_of(self)},
-                                                self);
+                               return tarvel::python::read_only(estimate_of(self).weights,
+                                                                {channels_of(self)}, self);
                              })
       .def_property_readonly("normalized_weights",
                              [](py::object self) {
-                               return read_only(estimate_of(self).normalized_weights,
-                                                {channels_of(self)}, self);
+                               return tarvel::python::read_only(
+                                   estimate_of(self).normalized_weights, {channels_of(self)}, self);
                              })
       .def_property_readonly("reference", [](const tarvel::Estimate& e) { return e.reference; })
       .def_property_readonly(

@@ -79,6 +79,16 @@ bool may_overlap(const HeldSamples& samples, std::span<const std::complex<float>
 pybind11::array_t<double> times_of(pybind11::handle t, const char* name);
 pybind11::array_t<std::complex<float>> values_of(pybind11::handle y, const char* name);
 
+// A read-only array of `shape` over a vector held by `owner` (an estimate's
+// fields), which the array keeps alive.
+template <typename T>
+pybind11::array_t<T> read_only(const std::vector<T>& values, std::vector<pybind11::ssize_t> shape,
+                               pybind11::handle owner) {
+  pybind11::array_t<T> a(std::move(shape), values.data(), owner);
+  a.attr("setflags")(pybind11::arg("write") = false);
+  return a;
+}
+
 // An array of `shape` that takes over the vector's memory, without a copy.
 template <typename T>
 pybind11::array_t<T> take_vector(std::vector<T>&& values, std::vector<pybind11::ssize_t> shape) {
