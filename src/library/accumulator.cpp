@@ -5,13 +5,14 @@
 #include "library/exact_accumulation.h"
 #include "library/failure.h"
 #include "library/sample_view_blocks.h"
+#include "runtime/arrays.h"
 #include "runtime/fp_environment.h"
 
 namespace tarvel {
 Accumulator::Accumulator(std::int64_t channels)
     : state_(library::with_errors([&] {
         if (channels < 1) library::fail(1, "an accumulator needs at least one channel");
-        if (channels > std::numeric_limits<std::int32_t>::max()) {
+        if (channels > kMaxCount) {
           library::fail(4, "an accumulator has more channels than 2147483647");
         }
         return std::make_unique<detail::AccumulatorState>(

@@ -15,6 +15,7 @@
 
 #include "library/accumulator_state.h"
 #include "library/failure.h"
+#include "runtime/arrays.h"
 
 namespace tarvel::library {
 namespace {
@@ -96,7 +97,7 @@ ExactStatistics accumulator_of_bytes(std::span<const std::uint8_t> bytes) {
   if (get(in + 12, 4) != ExactSum::kDigits) refuse("the digits per sum are not 21");
   const auto k = static_cast<std::int64_t>(get(in + 16, 8));
   const auto s = static_cast<std::int64_t>(get(in + 24, 8));
-  if (k < 1 || k > std::numeric_limits<std::int32_t>::max()) refuse("channels out of range");
+  if (k < 1 || k > kMaxCount) refuse("channels out of range");
   if (s < 0) refuse("a negative sample count");
   // K <= 2^31 - 1 keeps this count within 64 bits.
   const auto sums = static_cast<std::uint64_t>(2 * k) +

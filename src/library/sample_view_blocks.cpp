@@ -10,13 +10,11 @@
 
 #include "library/failure.h"
 #include "library/stoppable_blocks.h"
+#include "runtime/arrays.h"
 #include "runtime/helper_thread.h"
 
 namespace tarvel::library {
 namespace {
-
-// The 32-bit bounds of the tool's counts.
-constexpr std::int64_t kMaxCount = std::numeric_limits<std::int32_t>::max();
 
 // A block's copy: about 256 KiB of sample parts, which stays in the cache
 // between the copy and the kernel.

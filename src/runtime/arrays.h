@@ -10,6 +10,10 @@
 
 namespace tarvel {
 
+// The largest count the run's arrays and the command's S and K take: they
+// are 32-bit, and a larger count is refused rather than wrapped.
+inline constexpr std::int64_t kMaxCount = 2147483647;
+
 namespace detail {
 struct FreeDeleter {
   void operator()(void* p) const { std::free(p); }
