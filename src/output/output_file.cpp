@@ -51,7 +51,7 @@ bool produce_output_lines(const OutputColumns& columns, EarlyLines* early, const
   // Each line is composed whole, and lines are printed a block at a time:
   // the same bytes as printing the five items of a line one by one (the
   // time, a blank, the real part, a blank, the imaginary part and the line
-  // end), at a fraction of the calls. The blocks are formatted on two threads.
+  // end), at a fraction of the calls. The blocks are formatted on every worker.
   // Blocks are gathered into large aligned writes, which the page cache
   // takes in large pages, at a fraction of the cost per byte of small ones;
   // closing the file, and truncating it on the next run, cost less too.

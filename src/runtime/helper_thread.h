@@ -1,4 +1,4 @@
-// A second thread for work the run shares out. It takes no asynchronous
+// A helper thread for work the run shares out. It takes no asynchronous
 // signal, so a SIGINT or SIGTERM is always handled on the main thread, whose
 // end sequence the handler is written for; and it computes in the same
 // floating-point environment as the main thread.

@@ -94,7 +94,7 @@ bool produce_in_order(std::int64_t block_count, std::size_t block_capacity, cons
       publish(consumed, ++next);
       continue;
     }
-    // Make the next unclaimed block if its slot is free; the helper, which
+    // Make the next unclaimed block if its slot is free; a helper, which
     // claims without looking, waits for its slot instead.
     std::int64_t block = next_to_make.load(std::memory_order_relaxed);
     if (block < block_count && block < next + ring && !ended.load(std::memory_order_relaxed)) {
@@ -103,7 +103,7 @@ bool produce_in_order(std::int64_t block_count, std::size_t block_capacity, cons
       }
       continue;
     }
-    // Block `next` is claimed, and not by this thread: the helper is making it.
+    // Block `next` is claimed, and not by this thread: a helper is making it.
     platform::wait_while_equal(slot.ready, ready);
   }
   // A helper that claimed a block past the end waits for its slot: free
