@@ -5,10 +5,6 @@
 
 namespace tarvel::platform {
 
-// True when standard output is an interactive console (not a file or pipe).
-// Asks the system each time; callers ask once.
-bool standard_output_is_console();
-
 // Writes all of `bytes` to standard output at once, retrying partial writes;
 // when a write fails the rest is lost quietly. Bytes go out unchanged, with
 // no line-end translation. Never allocates.

@@ -5,10 +5,6 @@
 
 namespace tarvel::platform {
 
-bool standard_output_is_console() {
-  return ::isatty(STDOUT_FILENO) == 1;
-}
-
 void write_standard_output(const char* bytes, std::size_t size) {
   // A terminal takes the bytes as they are, like a file or a pipe.
   write_fully(STDOUT_FILENO, bytes, size);

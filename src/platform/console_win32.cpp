@@ -26,12 +26,13 @@ void write_in_pieces(HANDLE stream, const char* bytes, std::size_t size) {
   }
 }
 
-}  // namespace
-
+// True when standard output is an interactive console (not a file or pipe).
 bool standard_output_is_console() {
   DWORD mode = 0;
   return ::GetConsoleMode(::GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
 }
+
+}  // namespace
 
 void write_standard_output(const char* bytes, std::size_t size) {
   const HANDLE stream = ::GetStdHandle(STD_OUTPUT_HANDLE);
