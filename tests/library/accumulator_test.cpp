@@ -9,12 +9,14 @@
 #include <thread>
 #include <vector>
 
+#include "support/estimate_bits.h"
 #include "support/temp_folder.h"
 #include "tarvel/tarvel.h"
 
 namespace tarvel {
 namespace {
 
+using testing::field_bits;
 using Bytes = std::vector<std::uint8_t>;
 using Samples = std::vector<std::complex<float>>;
 constexpr float kInf = std::numeric_limits<float>::infinity();
@@ -35,17 +37,6 @@ int error_code(const std::function<void()>& call) {
     return error.code();
   }
   return 0;
-}
-
-// Every field's bytes, NaN included.
-std::string field_bits(const Estimate& e) {
-  std::string text;
-  const auto add = [&](const auto& v) {
-    text.append(reinterpret_cast<const char*>(v.data()), v.size() * sizeof v[0]) += '|';
-  };
-  add(e.signals), add(e.covariance), add(e.inverse), add(e.weights), add(e.normalized_weights);
-  add(e.snr_db), add(Samples{e.combined_signal, {e.combined_snr_db, float(e.reference)}});
-  return text;
 }
 
 // `bytes` with `width` bytes at `at` replaced by `value`, little-endian.

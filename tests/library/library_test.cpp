@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/estimate_bits.h"
 #include "support/random_bits.h"
 #include "support/temp_folder.h"
 #include "tarvel/tarvel.h"
@@ -18,6 +19,7 @@
 namespace tarvel {
 namespace {
 
+using testing::field_bits;
 using testing::Random;
 using testing::TempFolder;
 using Samples = std::vector<std::complex<float>>;
@@ -41,27 +43,6 @@ Samples random_samples(std::int64_t samples, std::int64_t channels, std::uint64_
   };
   for (auto& value : x) value = {part(), part()};
   return x;
-}
-
-// Every field's bits, so that two estimates compare bit for bit (NaN
-// included) and a difference shows which field and where.
-std::vector<std::string> field_bits(const Estimate& e) {
-  const auto bits = [](const void* data, std::size_t size) {
-    std::string text;
-    const auto* bytes = static_cast<const unsigned char*>(data);
-    for (std::size_t i = 0; i < size; ++i) text += std::to_string(bytes[i]) + " ";
-    return text;
-  };
-  const auto vector = [&](const auto& v) { return bits(v.data(), v.size() * sizeof(v[0])); };
-  return {vector(e.signals),
-          vector(e.snr_db),
-          vector(e.covariance),
-          vector(e.inverse),
-          vector(e.weights),
-          vector(e.normalized_weights),
-          std::to_string(e.reference),
-          bits(&e.combined_signal, sizeof e.combined_signal),
-          bits(&e.combined_snr_db, sizeof e.combined_snr_db)};
 }
 
 int error_code(const std::function<void()>& call) {
