@@ -93,10 +93,6 @@ BlockEstimates stacked(std::vector<tarvel::Estimate>&& list, std::int64_t channe
   return out;
 }
 
-const BlockEstimates& estimates_of(py::handle self) {
-  return self.cast<const BlockEstimates&>();
-}
-
 // The block's samples, refused past S with the names the caller used.
 std::int64_t block_of(py::handle block, const HeldSamples& samples) {
   const std::int64_t count = count_of(block, "block");
@@ -198,7 +194,7 @@ py::tuple combine_blocks(py::handle x, py::handle block, py::handle out, py::han
 }  // namespace
 
 void bind_blocks(py::module_& m) {
-  py::class_<BlockEstimates>(m, "Estimates", R"doc(The estimates of B blocks of samples.
+  py::class_<BlockEstimates> estimates(m, "Estimates", R"doc(The estimates of B blocks of samples.
 
 What `estimate_blocks` and `combine_blocks` return: block i holds samples
 [starts[i], starts[i] + block) and its estimate is, bit for bit, what
@@ -222,61 +218,25 @@ reference : numpy.ndarray of int64, shape (B,)
 combined_signal : numpy.ndarray of complex64, shape (B,)
 combined_snr_db : numpy.ndarray of float32, shape (B,)
     As in `Estimate`, per block.
-)doc")
-      .def_property_readonly("block", [](const BlockEstimates& e) { return e.block; })
+)doc");
+  using Shape = std::vector<py::ssize_t>;
+  const auto per_block = [](const BlockEstimates& e) { return Shape{e.blocks}; };
+  const auto per_channel = [](const BlockEstimates& e) { return Shape{e.blocks, e.channels}; };
+  const auto per_pair = [](const BlockEstimates& e) {
+    return Shape{e.blocks, e.channels, e.channels};
+  };
+  array_property(estimates, "starts", &BlockEstimates::starts, per_block);
+  array_property(estimates, "signals", &BlockEstimates::signals, per_channel);
+  array_property(estimates, "snr_db", &BlockEstimates::snr_db, per_channel);
+  array_property(estimates, "covariance", &BlockEstimates::covariance, per_pair);
+  array_property(estimates, "inverse", &BlockEstimates::inverse, per_pair);
+  array_property(estimates, "weights", &BlockEstimates::weights, per_channel);
+  array_property(estimates, "normalized_weights", &BlockEstimates::normalized_weights, per_channel);
+  array_property(estimates, "reference", &BlockEstimates::reference, per_block);
+  array_property(estimates, "combined_signal", &BlockEstimates::combined_signal, per_block);
+  array_property(estimates, "combined_snr_db", &BlockEstimates::combined_snr_db, per_block);
+  estimates.def_property_readonly("block", [](const BlockEstimates& e) { return e.block; })
       .def_property_readonly("hop", [](const BlockEstimates& e) { return e.hop; })
-      .def_property_readonly("starts",
-                             [](py::object self) {
-                               const BlockEstimates& e = estimates_of(self);
-                               return read_only(e.starts, {e.blocks}, self);
-                             })
-      .def_property_readonly("signals",
-                             [](py::object self) {
-                               const BlockEstimates& e = estimates_of(self);
-                               return read_only(e.signals, {e.blocks, e.channels}, self);
-                             })
-      .def_property_readonly("snr_db",
-                             [](py::object self) {
-                               const BlockEstimates& e = estimates_of(self);
-                               return read_only(e.snr_db, {e.blocks, e.channels}, self);
-                             })
-      .def_property_readonly(
-          "covariance",
-          [](py::object self) {
-            const BlockEstimates& e = estimates_of(self);
-            return read_only(e.covariance, {e.blocks, e.channels, e.channels}, self);
-          })
-      .def_property_readonly(
-          "inverse",
-          [](py::object self) {
-            const BlockEstimates& e = estimates_of(self);
-            return read_only(e.inverse, {e.blocks, e.channels, e.channels}, self);
-          })
-      .def_property_readonly("weights",
-                             [](py::object self) {
-                               const BlockEstimates& e = estimates_of(self);
-                               return read_only(e.weights, {e.blocks, e.channels}, self);
-                             })
-      .def_property_readonly("normalized_weights",
-                             [](py::object self) {
-                               const BlockEstimates& e = estimates_of(self);
-                               return read_only(e.normalized_weights, {e.blocks, e.channels}, self);
-                             })
-      .def_property_readonly("reference",
-                             [](py::object self) {
-                               const BlockEstimates& e = estimates_of(self);
-                               return read_only(e.reference, {e.blocks}, self);
-                             })
-      .def_property_readonly("combined_signal",
-                             [](py::object self) {
-                               const BlockEstimates& e = estimates_of(self);
-                               return read_only(e.combined_signal, {e.blocks}, self);
-                             })
-      .def_property_readonly("combined_snr_db",
-                             [](py::object self) {
-                               const BlockEstimates& e = estimates_of(self);
-                               return read_only(e.combined_snr_db, {e.blocks}, self);
-                             })
       .def("__len__", [](const BlockEstimates& e) { return e.blocks; })
       .def("__getitem__",
            [](const BlockEstimates& e, std::int64_t i) {

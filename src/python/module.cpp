@@ -51,14 +51,6 @@ std::string estimate_repr(const tarvel::Estimate& e) {
          shortest(std::fabs(im)) + "j), combined_snr_db=" + shortest(e.combined_snr_db) + ")";
 }
 
-const tarvel::Estimate& estimate_of(py::handle self) {
-  return self.cast<const tarvel::Estimate&>();
-}
-
-py::ssize_t channels_of(py::handle self) {
-  return static_cast<py::ssize_t>(estimate_of(self).signals.size());
-}
-
 // The file name as given (str, bytes or os.PathLike) and its bytes, which
 // are what the library opens and what the tool prints.
 struct FileName {
@@ -220,7 +212,7 @@ the same failure (1 a bad call or file, 2 file not found, 3 write failed,
 4 out of memory, 9 interrupted, 17 file too short).
 )doc";
 
-  py::class_<tarvel::Estimate>(m, "Estimate", R"doc(The estimate of K channels.
+  py::class_<tarvel::Estimate> estimate_class(m, "Estimate", R"doc(The estimate of K channels.
 
 Every value is stored in single precision, as the command's report prints
 it; with the command's arithmetic, to the bit. The arrays are read-only
@@ -246,39 +238,21 @@ combined_signal : complex
     The combined channel's signal (exactly the single-precision value).
 combined_snr_db : float
     The combined channel's SNR in decibels (exactly the single-precision value).
-)doc")
-      .def_property_readonly("signals",
-                             [](py::object self) {
-                               return tarvel::python::read_only(estimate_of(self).signals,
-                                                                {channels_of(self)}, self);
-                             })
-      .def_property_readonly("snr_db",
-                             [](py::object self) {
-                               return tarvel::python::read_only(estimate_of(self).snr_db,
-                                                                {channels_of(self)}, self);
-                             })
-      .def_property_readonly(
-          "covariance",
-          [](py::object self) {
-            const py::ssize_t k = channels_of(self);
-            return tarvel::python::read_only(estimate_of(self).covariance, {k, k}, self);
-          })
-      .def_property_readonly(
-          "inverse",
-          [](py::object self) {
-            const py::ssize_t k = channels_of(self);
-            return tarvel::python::read_only(estimate_of(self).inverse, {k, k}, self);
-          })
-      .def_property_readonly("weights",
-                             [](py::object self) {
-                               return tarvel::python::read_only(estimate_of(self).weights,
-                                                                {channels_of(self)}, self);
-                             })
-      .def_property_readonly("normalized_weights",
-                             [](py::object self) {
-                               return tarvel::python::read_only(
-                                   estimate_of(self).normalized_weights, {channels_of(self)}, self);
-                             })
+)doc");
+  using Shape = std::vector<py::ssize_t>;
+  const auto per_channel = [](const tarvel::Estimate& e) { return Shape{std::ssize(e.signals)}; };
+  const auto per_pair = [](const tarvel::Estimate& e) {
+    return Shape{std::ssize(e.signals), std::ssize(e.signals)};
+  };
+  using tarvel::python::array_property;
+  array_property(estimate_class, "signals", &tarvel::Estimate::signals, per_channel);
+  array_property(estimate_class, "snr_db", &tarvel::Estimate::snr_db, per_channel);
+  array_property(estimate_class, "covariance", &tarvel::Estimate::covariance, per_pair);
+  array_property(estimate_class, "inverse", &tarvel::Estimate::inverse, per_pair);
+  array_property(estimate_class, "weights", &tarvel::Estimate::weights, per_channel);
+  array_property(estimate_class, "normalized_weights", &tarvel::Estimate::normalized_weights,
+                 per_channel);
+  estimate_class
       .def_property_readonly("reference", [](const tarvel::Estimate& e) { return e.reference; })
       .def_property_readonly(
           "combined_signal",

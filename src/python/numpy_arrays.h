@@ -89,6 +89,16 @@ pybind11::array_t<T> read_only(const std::vector<T>& values, std::vector<pybind1
   return a;
 }
 
+// Defines on `cls` the read-only array property `name`: the vector `field` of
+// the object, of shape `shape(object)`, kept alive by the object.
+template <typename Class, typename Object, typename T, typename Shape>
+void array_property(Class& cls, const char* name, std::vector<T> Object::*field, Shape shape) {
+  cls.def_property_readonly(name, [field, shape](pybind11::object self) {
+    const Object& object = self.cast<const Object&>();
+    return read_only(object.*field, shape(object), self);
+  });
+}
+
 // An array of `shape` that takes over the vector's memory, without a copy.
 template <typename T>
 pybind11::array_t<T> take_vector(std::vector<T>&& values, std::vector<pybind11::ssize_t> shape) {
