@@ -455,22 +455,28 @@ bool may_overlap(const HeldSamples& samples, std::span<const Complex> y) {
   });
 }
 
-py::array_t<double> times_of(py::handle t, const char* name) {
-  py::array a = numeric_array(t, name, "iuf");
+namespace {
+
+// A 1-D array of the `kinds` of numbers as contiguous T, copied only when it
+// is not one already.
+template <typename T>
+py::array_t<T> contiguous_vector(py::handle v, const char* name, const char* kinds) {
+  py::array a = numeric_array(v, name, kinds);
   if (a.ndim() != 1) {
     raise_with_code(PyExc_ValueError,
                     std::string(name) + " must have shape (S,), not " + shape_text(a), 1);
   }
-  return py::module_::import("numpy").attr("ascontiguousarray")(a, py::dtype::of<double>());
+  return py::module_::import("numpy").attr("ascontiguousarray")(a, py::dtype::of<T>());
+}
+
+}  // namespace
+
+py::array_t<double> times_of(py::handle t, const char* name) {
+  return contiguous_vector<double>(t, name, "iuf");
 }
 
 py::array_t<Complex> values_of(py::handle y, const char* name) {
-  py::array a = numeric_array(y, name, "iufc");
-  if (a.ndim() != 1) {
-    raise_with_code(PyExc_ValueError,
-                    std::string(name) + " must have shape (S,), not " + shape_text(a), 1);
-  }
-  return py::module_::import("numpy").attr("ascontiguousarray")(a, py::dtype::of<Complex>());
+  return contiguous_vector<Complex>(y, name, "iufc");
 }
 
 }  // namespace tarvel::python
