@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/error_code.h"
 #include "support/estimate_bits.h"
 #include "support/temp_folder.h"
 #include "tarvel/tarvel.h"
@@ -16,6 +17,7 @@
 namespace tarvel {
 namespace {
 
+using testing::error_code;
 using testing::field_bits;
 using Bytes = std::vector<std::uint8_t>;
 using Samples = std::vector<std::complex<float>>;
@@ -28,15 +30,6 @@ constexpr std::size_t kSumBytes = 21 * 4;
 const Samples kThree = {{1.5f, -2}, {kNaN, kInf}, {0.25f, 0}, {-kInf, 1}, {-8, 0x1p-149f}, {3, 4}};
 SampleView view_of(const Samples& x, std::int64_t channels = 2) {
   return {x.data(), static_cast<std::int64_t>(x.size()) / channels, channels, channels, 1};
-}
-
-int error_code(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const Error& error) {
-    return error.code();
-  }
-  return 0;
 }
 
 // `bytes` with `width` bytes at `at` replaced by `value`, little-endian.

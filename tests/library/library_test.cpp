@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/error_code.h"
 #include "support/estimate_bits.h"
 #include "support/random_bits.h"
 #include "support/temp_folder.h"
@@ -19,6 +20,7 @@
 namespace tarvel {
 namespace {
 
+using testing::error_code;
 using testing::field_bits;
 using testing::Random;
 using testing::TempFolder;
@@ -43,15 +45,6 @@ Samples random_samples(std::int64_t samples, std::int64_t channels, std::uint64_
   };
   for (auto& value : x) value = {part(), part()};
   return x;
-}
-
-int error_code(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const Error& error) {
-    return error.code();
-  }
-  return 0;
 }
 
 std::string error_text(const std::function<void()>& call) {
