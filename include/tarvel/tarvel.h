@@ -29,11 +29,12 @@
 #include <stdexcept>
 #include <stop_token>
 #include <string>
+#include <system_error>
 #include <vector>
 
 // The library's version, which the package files give as well.
 #define TARVEL_VERSION_MAJOR 1
-#define TARVEL_VERSION_MINOR 1
+#define TARVEL_VERSION_MINOR 2
 #define TARVEL_VERSION_PATCH 0
 
 namespace tarvel {
@@ -80,20 +81,37 @@ struct TextSamples {
   std::int64_t sample_count, channel_count;
 };
 
-// A failure, with the exit status the command ends with for the same input
-// and the command's message for it: 1 illegal function call (S or K below 1,
-// a device, pipe or other file that is not regular, bad arguments), 2 file not
-// found (also a folder), 3 file I/O error (a failed write), 4 out of memory
-// (also counts past the 32-bit bounds), 9 interrupted (a requested stop), 17
-// end of file (a file too short). what() says what failed and names the file
-// where there is one.
+// Every way a call can fail, each valued as the exit status the command ends
+// with for the same input.
+enum class Failure : int {
+  illegal_function_call = 1,  // S or K below 1, a device, pipe or other file
+                              // that is not regular, bad arguments
+  file_not_found = 2,         // a file that cannot be opened or created
+  file_io_error = 3,          // a failed write
+  out_of_memory = 4,          // also counts past the 32-bit bounds
+  interrupted = 9,            // a requested stop
+  end_of_file = 17,           // a file too short
+};
+
+// A failure, with the command's message for it. what() says what failed and
+// names the file where there is one; path() is that file, and reason() the
+// system's own reason where the system refused (the error number of a failed
+// open or write, in std::generic_category, or a folder's EISDIR), else empty.
 class Error : public std::runtime_error {
  public:
-  Error(int code, const std::string& what);
-  int code() const noexcept { return code_; }
+  Error(Failure failure, const std::string& what, std::error_code reason = {},
+        std::filesystem::path path = {});
+  // As written against version 1.1: the failure by its exit status.
+  Error(int code, const std::string& what) : Error(static_cast<Failure>(code), what) {}
+  Failure failure() const noexcept { return failure_; }
+  int code() const noexcept { return static_cast<int>(failure_); }
+  std::error_code reason() const noexcept { return reason_; }
+  const std::filesystem::path& path() const noexcept { return path_; }
 
  private:
-  int code_;
+  Failure failure_;
+  std::error_code reason_;
+  std::filesystem::path path_;
 };
 
 // How the sums over samples are taken.
@@ -306,6 +324,20 @@ class Accumulator {
 // value line, byte for byte: each line ends with CR LF, no empty line before
 // the first or after the last. Throws Error 1 when e's sizes do not agree.
 std::string report(const Estimate& e);
+
+// What the command's run on a text file gives: the estimate, the command's
+// standard output byte for byte (from "reading" through the "writing" line,
+// CR LF ended) and the output file it wrote.
+struct RunResult {
+  Estimate estimate;
+  std::string standard_output;
+  std::filesystem::path output_path;
+};
+
+// The command's whole run on `input` as a call: read_text, combine in the
+// command's arithmetic, then write_text to output_path(input). Prints
+// nothing. Throws as those do; the Error's path() tells which file failed.
+RunResult run(const std::filesystem::path& input, std::stop_token stop = {});
 
 // Reads a text file as the command does (the same line and sample counts, the
 // same text-mode stream of fields, Ctrl-Z ending the data), into the

@@ -30,7 +30,7 @@ void check(RuntimeErrorCode code, int report_line) {
 
 void run(std::string_view input_name) {
   if (input_name.empty()) {
-    print_text(kConsoleFileNumber, "filename missing", kItemEndsLine);
+    print_line(kConsoleFileNumber, "filename missing");
     end_run(kMissingNameStatus);
   }
 
@@ -43,7 +43,7 @@ void run(std::string_view input_name) {
   check(allocate_sample_table(table, sample_count, channel_count), kSampleTableLine);
   if (read_samples(input_name, sample_count, channel_count, table, {}, first_pass.split) <
       sample_count) {
-    print_text(kConsoleFileNumber, "error: file too short", kItemEndsLine);
+    print_line(kConsoleFileNumber, "error: file too short");
     end_run(kFileTooShortStatus);
   }
 

@@ -98,6 +98,7 @@ RuntimeErrorCode open_for_input(InputFile& file, std::string_view name, int file
     return kIllegalFunctionCall;
   }
   const platform::OpenedInput opened = platform::open_input(name);
+  file.open_error_number = opened.error_number;
   switch (opened.outcome) {
     case platform::InputOpening::kRegularFile:
       break;

@@ -74,6 +74,9 @@ struct InputFile {
   // A caller's stop: once it is requested, the data ends at the next refill,
   // and the caller, who looks at it afterwards, throws the reading away.
   std::stop_token stop;
+  // Why the latest open failed, as an error number of <cerrno> (0 when the
+  // system gave none), for a caller that reports it.
+  int open_error_number = 0;
 };
 
 // Opens `name` for reading as `file`, under `file_number` of the open-file

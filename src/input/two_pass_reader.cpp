@@ -21,7 +21,8 @@ PassFailure open_for_pass(InputFile& file, std::string_view input_name, const Pa
                           int open_line) {
   const RuntimeErrorCode code = open_for_input(file, input_name, control.file_number);
   file.stop = control.stop;
-  return {code, code == kNoError ? 0 : open_line};
+  if (code == kNoError) return {};
+  return {code, open_line, file.open_error_number};
 }
 
 // A piece of the first pass: its lines up to the next piece's start, or,

@@ -40,6 +40,7 @@ struct PassControl {
 struct PassFailure {
   RuntimeErrorCode code = kNoError;
   int report_line = 0;
+  int error_number = 0;  // the system's reason for a failed open, or 0
 };
 
 // Opens the input file (aborts at kFirstOpenLine), counts every line that the

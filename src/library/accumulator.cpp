@@ -11,9 +11,11 @@
 namespace tarvel {
 Accumulator::Accumulator(std::int64_t channels)
     : state_(library::with_errors([&] {
-        if (channels < 1) library::fail(1, "an accumulator needs at least one channel");
+        if (channels < 1)
+          library::fail(Failure::illegal_function_call,
+                        "an accumulator needs at least one channel");
         if (channels > kMaxCount) {
-          library::fail(4, "an accumulator has more channels than 2147483647");
+          library::fail(Failure::out_of_memory, "an accumulator has more channels than 2147483647");
         }
         return std::make_unique<detail::AccumulatorState>(
             detail::AccumulatorState{ExactStatistics(channels)});
@@ -51,11 +53,13 @@ namespace {
 void add_blocks(detail::AccumulatorState& state, const library::SampleViewBlocks& blocks,
                 const Options& options) {
   if (options.arithmetic != Arithmetic::exact) {
-    library::fail(1, "an accumulator holds exact sums only, not the command's");
+    library::fail(Failure::illegal_function_call,
+                  "an accumulator holds exact sums only, not the command's");
   }
   if (blocks.channels() != state.sums.channels()) {
-    library::fail(1, "the samples have " + std::to_string(blocks.channels()) +
-                         " channels, the accumulator " + std::to_string(state.sums.channels()));
+    library::fail(Failure::illegal_function_call,
+                  "the samples have " + std::to_string(blocks.channels()) +
+                      " channels, the accumulator " + std::to_string(state.sums.channels()));
   }
   FloatingPointScope environment;
   ExactStatistics added = state.sums;
@@ -86,11 +90,13 @@ void Accumulator::add(std::int64_t samples, const SampleReader& read, const Opti
 void Accumulator::merge(const Accumulator& other) {
   library::with_errors([&] {
     if (other.channels() != channels()) {
-      library::fail(1, "an accumulator of " + std::to_string(other.channels()) +
-                           " channels cannot merge into one of " + std::to_string(channels()));
+      library::fail(Failure::illegal_function_call,
+                    "an accumulator of " + std::to_string(other.channels()) +
+                        " channels cannot merge into one of " + std::to_string(channels()));
     }
     if (other.samples() > std::numeric_limits<std::int64_t>::max() - samples()) {
-      library::fail(1, "the accumulator would hold more than 9223372036854775807 samples");
+      library::fail(Failure::illegal_function_call,
+                    "the accumulator would hold more than 9223372036854775807 samples");
     }
     state_->sums.merge(other.state_->sums);
     return true;

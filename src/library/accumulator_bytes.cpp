@@ -57,7 +57,7 @@ ExactSum get_sum(const std::uint8_t* in) {
 constexpr std::int64_t kTopDigitBound = std::int64_t{1} << 20;
 
 [[noreturn]] void refuse(const std::string& why) {
-  fail(1, "the bytes are not an accumulator: " + why);
+  fail(Failure::illegal_function_call, "the bytes are not an accumulator: " + why);
 }
 
 }  // namespace

@@ -19,18 +19,23 @@ namespace {
 
 void check_blocks(std::int64_t samples, std::int64_t block, std::int64_t hop) {
   if (block < 1)
-    library::fail(1, "the block must hold at least 1 sample, not " + std::to_string(block));
-  if (hop < 1) library::fail(1, "the hop must be at least 1 sample, not " + std::to_string(hop));
+    library::fail(Failure::illegal_function_call,
+                  "the block must hold at least 1 sample, not " + std::to_string(block));
+  if (hop < 1)
+    library::fail(Failure::illegal_function_call,
+                  "the hop must be at least 1 sample, not " + std::to_string(hop));
   if (block > samples) {
-    library::fail(1, "the block of " + std::to_string(block) + " samples is longer than the " +
-                         std::to_string(samples) + " samples");
+    library::fail(Failure::illegal_function_call, "the block of " + std::to_string(block) +
+                                                      " samples is longer than the " +
+                                                      std::to_string(samples) + " samples");
   }
 }
 
 void check_room(std::span<std::complex<float>> y, std::int64_t samples) {
   if (y.data() == nullptr || static_cast<std::int64_t>(y.size()) != samples) {
-    library::fail(1, "the combined signal's room holds " + std::to_string(y.size()) +
-                         " values, not one per sample (" + std::to_string(samples) + ")");
+    library::fail(Failure::illegal_function_call,
+                  "the combined signal's room holds " + std::to_string(y.size()) +
+                      " values, not one per sample (" + std::to_string(samples) + ")");
   }
 }
 
@@ -124,8 +129,9 @@ void apply(const Samples& x, std::span<const std::complex<float>> weights,
   library::with_errors([&] {
     library::check_samples(x, Arithmetic::exact);
     if (static_cast<std::int64_t>(weights.size()) != x.channels()) {
-      library::fail(1, "there are " + std::to_string(weights.size()) + " weights for " +
-                           std::to_string(x.channels()) + " channels");
+      library::fail(Failure::illegal_function_call, "there are " + std::to_string(weights.size()) +
+                                                        " weights for " +
+                                                        std::to_string(x.channels()) + " channels");
     }
     check_room(library::room_for(y), x.samples());
     library::check_apart(x, y);

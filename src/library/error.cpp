@@ -3,16 +3,32 @@
 
 namespace tarvel {
 
-Error::Error(int code, const std::string& what) : std::runtime_error(what), code_(code) {}
+Error::Error(Failure failure, const std::string& what, std::error_code reason,
+             std::filesystem::path path)
+    : std::runtime_error(what), failure_(failure), reason_(reason), path_(std::move(path)) {}
 
 namespace library {
+namespace {
 
-void fail(int code, std::string_view what_failed) {
+std::string message_of(Failure failure, std::string_view what_failed) {
   std::string text;
-  if (const char* message = runtime_error_message(code); message != nullptr) text = message;
+  if (const char* message = runtime_error_message(static_cast<int>(failure)); message != nullptr) {
+    text = message;
+  }
   text += ": ";
   text += what_failed;
-  throw Error(code, text);
+  return text;
+}
+
+}  // namespace
+
+void fail(Failure failure, std::string_view what_failed) {
+  throw Error(failure, message_of(failure, what_failed));
+}
+
+void fail_on_file(Failure failure, std::string_view what_failed, const std::filesystem::path& path,
+                  std::error_code reason) {
+  throw Error(failure, message_of(failure, what_failed), reason, path);
 }
 
 }  // namespace library

@@ -28,7 +28,7 @@ class SumsPolicy {
 };
 
 void require(RuntimeErrorCode code) {
-  if (code != kNoError) fail(code, "no room for the estimate's vectors and matrices");
+  if (code != kNoError) fail(failure_of(code), "no room for the estimate's vectors and matrices");
 }
 
 void set_combined(const CombinedStatistics& combined, Estimate& out) {
@@ -230,7 +230,7 @@ Estimate estimate_with(SumsPolicy& sums, std::int64_t samples, std::int64_t chan
 }
 
 Estimate estimate_exactly(const ExactStatistics& sums, float loading, const std::stop_token& stop) {
-  if (sums.samples() < 1) fail(1, "the accumulator holds no samples");
+  if (sums.samples() < 1) fail(Failure::illegal_function_call, "the accumulator holds no samples");
   FloatingPointScope environment;
   ExactSums policy(sums);
   return estimate_with(policy, sums.samples(), sums.channels(), {}, loading, stop);
@@ -253,8 +253,9 @@ namespace library {
 Estimate estimate_over(const SampleViewBlocks& blocks, const Options& options,
                        std::span<std::complex<float>> y, const std::stop_token& stop) {
   if (y.data() != nullptr && static_cast<std::int64_t>(y.size()) != blocks.samples()) {
-    fail(1, "the combined signal's room holds " + std::to_string(y.size()) +
-                " values, not one per sample (" + std::to_string(blocks.samples()) + ")");
+    fail(Failure::illegal_function_call,
+         "the combined signal's room holds " + std::to_string(y.size()) +
+             " values, not one per sample (" + std::to_string(blocks.samples()) + ")");
   }
   FloatingPointScope environment;
   if (options.arithmetic == Arithmetic::command) {

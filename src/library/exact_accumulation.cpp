@@ -27,7 +27,8 @@ void add_exactly(const SampleViewBlocks& x, ExactStatistics& into, int sign) {
   const std::int64_t samples = x.samples();
   if (samples == 0) return;
   if (sign > 0 && samples > std::numeric_limits<std::int64_t>::max() - into.samples()) {
-    fail(1, "the accumulator would hold more than 9223372036854775807 samples");
+    fail(Failure::illegal_function_call,
+         "the accumulator would hold more than 9223372036854775807 samples");
   }
   const std::int64_t block = std::min(samples, exact_block_samples(x.channels()));
   const std::int64_t blocks = (samples - 1) / block + 1;

@@ -2,21 +2,35 @@
 // tool's exit status and message.
 #pragma once
 
+#include <filesystem>
 #include <new>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <system_error>
 
+#include "runtime/runtime_error.h"
 #include "tarvel/tarvel.h"
 
 namespace tarvel::library {
 
-// Throws the Error of `code`: its message, then what failed.
-[[noreturn]] void fail(int code, std::string_view what_failed);
+// The failure of one of the tool's run-time errors that the library's calls
+// meet: 1, 2, 3, 4, 9 and 17, which the two enumerations share.
+inline Failure failure_of(RuntimeErrorCode code) {
+  return static_cast<Failure>(code);
+}
 
-// Error 9, for a call whose stop was requested.
+// Throws the Error of `failure`: its message, then what failed.
+[[noreturn]] void fail(Failure failure, std::string_view what_failed);
+
+// The same for a failure on the file `path`, with the system's reason where
+// it gave one.
+[[noreturn]] void fail_on_file(Failure failure, std::string_view what_failed,
+                               const std::filesystem::path& path, std::error_code reason = {});
+
+// For a call whose stop was requested.
 [[noreturn]] inline void fail_stopped() {
-  fail(9, "the call was stopped before it ended");
+  fail(Failure::interrupted, "the call was stopped before it ended");
 }
 
 // Runs `call`, turning the standard library's failures to allocate (no
@@ -26,9 +40,9 @@ auto with_errors(Call&& call) -> decltype(call()) {
   try {
     return call();
   } catch (const std::bad_alloc&) {
-    fail(4, "no memory for the working arrays");
+    fail(Failure::out_of_memory, "no memory for the working arrays");
   } catch (const std::length_error&) {
-    fail(4, "more samples than memory can hold");
+    fail(Failure::out_of_memory, "more samples than memory can hold");
   }
 }
 

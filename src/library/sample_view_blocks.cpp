@@ -35,10 +35,10 @@ bool add_extent(std::int64_t stride, std::int64_t steps, std::int64_t& extent) {
 
 void check_counts(std::int64_t samples, std::int64_t channels, Arithmetic arithmetic) {
   if (samples < 1 || channels < 1) {
-    fail(1, "the samples need at least one sample and one channel");
+    fail(Failure::illegal_function_call, "the samples need at least one sample and one channel");
   }
   if (channels > kMaxCount || (arithmetic == Arithmetic::command && samples > kMaxCount)) {
-    fail(4, "the samples have more samples or channels than 2147483647");
+    fail(Failure::out_of_memory, "the samples have more samples or channels than 2147483647");
   }
 }
 
@@ -47,8 +47,10 @@ int workers_of(const Options& options) {
 }
 
 void check_options(const Options& options) {
-  if (options.workers < 0) fail(1, "the workers must be 0 (every processor) or more");
-  if (!(options.loading >= 0)) fail(1, "the diagonal loading must be 0 or more, not NaN");
+  if (options.workers < 0)
+    fail(Failure::illegal_function_call, "the workers must be 0 (every processor) or more");
+  if (!(options.loading >= 0))
+    fail(Failure::illegal_function_call, "the diagonal loading must be 0 or more, not NaN");
 }
 
 namespace {
@@ -61,14 +63,14 @@ std::size_t pair_bytes(PairType type) {
 // address range from data, in units of `element` bytes.
 void check_extent(const void* data, std::int64_t samples, std::int64_t channels,
                   std::int64_t sample_stride, std::int64_t channel_stride, std::size_t element) {
-  if (data == nullptr) fail(1, "a sample view has no data");
+  if (data == nullptr) fail(Failure::illegal_function_call, "a sample view has no data");
   // The farthest element from data, in bytes, must be an offset a pointer
   // can take.
   std::int64_t extent = 0;
   if (!add_extent(sample_stride, samples - 1, extent) ||
       !add_extent(channel_stride, channels - 1, extent) ||
       extent > std::numeric_limits<std::ptrdiff_t>::max() / static_cast<std::int64_t>(element)) {
-    fail(1, "a sample view's strides reach past the address range");
+    fail(Failure::illegal_function_call, "a sample view's strides reach past the address range");
   }
 }
 
@@ -83,7 +85,7 @@ void check_samples(const Samples& x, Arithmetic arithmetic) {
   } else if (x.form() == Samples::Form::pairs) {
     const PairView& v = x.pairs();
     if (v.type != PairType::int16 && v.type != PairType::int8 && v.type != PairType::uint8) {
-      fail(1, "a pair view's type is not int16, int8 or uint8");
+      fail(Failure::illegal_function_call, "a pair view's type is not int16, int8 or uint8");
     }
     check_extent(v.data, v.samples, v.channels, v.sample_stride, v.channel_stride,
                  pair_bytes(v.type));
@@ -120,7 +122,8 @@ void check_apart(const Samples& x, std::span<const std::complex<float>> y) {
   const auto y_first = reinterpret_cast<std::uintptr_t>(y.data());
   const std::uintptr_t y_last = y_first + y.size_bytes();
   if (y_first < last && first < y_last) {
-    fail(1, "the combined signal's room shares memory with the samples, which it would overwrite");
+    fail(Failure::illegal_function_call,
+         "the combined signal's room shares memory with the samples, which it would overwrite");
   }
 }
 

@@ -11,16 +11,26 @@ namespace tarvel {
 namespace library {
 namespace {
 
+std::error_code reason_of(int error_number) {
+  return error_number == 0 ? std::error_code()
+                           : std::error_code(error_number, std::generic_category());
+}
+
 // The reasons the tool's guarded steps fail for, in words that name the file.
-[[noreturn]] void fail_to_read(const PassFailure& failure, const std::string& name) {
+[[noreturn]] void fail_to_read(const PassFailure& failure, const std::filesystem::path& path) {
+  const std::string name = path.string();
+  const Failure named = failure_of(failure.code);
   switch (failure.code) {
     case kFileNotFound:
-      fail(failure.code, "cannot open " + name + " for reading (missing, unreadable or a folder)");
+      fail_on_file(named, "cannot open " + name + " for reading (missing, unreadable or a folder)",
+                   path, reason_of(failure.error_number));
     case kIllegalFunctionCall:
-      fail(failure.code,
-           "cannot read " + name + ": no regular file (a device, pipe or socket), or no name");
+      // The system accepted the file; the reader cannot take it.
+      fail_on_file(
+          named, "cannot read " + name + ": no regular file (a device, pipe or socket), or no name",
+          path, std::make_error_code(std::errc::invalid_argument));
     default:
-      fail(failure.code, "cannot read " + name);
+      fail_on_file(named, "cannot read " + name, path, reason_of(failure.error_number));
   }
 }
 
@@ -57,7 +67,7 @@ TextSamples read_text(const std::filesystem::path& path, std::stop_token stop) {
     FirstPass first;
     if (const PassFailure failure = count_lines(name, first, {}, control);
         failure.code != kNoError) {
-      library::fail_to_read(failure, name);
+      library::fail_to_read(failure, path);
     }
     if (stop.stop_requested()) library::fail_stopped();
     const std::int64_t samples = first.line_count;
@@ -65,22 +75,28 @@ TextSamples read_text(const std::filesystem::path& path, std::stop_token stop) {
     SampleTable table;
     if (RuntimeErrorCode code = allocate_sample_table(table, samples, channels); code != kNoError) {
       if (code == kIllegalFunctionCall) {
-        library::fail(code, name + " holds no samples (" + std::to_string(samples) + " lines of " +
-                                std::to_string(channels) + " channels)");
+        library::fail_on_file(Failure::illegal_function_call,
+                              name + " holds no samples (" + std::to_string(samples) +
+                                  " lines of " + std::to_string(channels) + " channels)",
+                              path);
       }
-      library::fail(code, "no room for the " + std::to_string(samples) + " samples of " +
-                              std::to_string(channels) + " channels of " + name);
+      library::fail_on_file(Failure::out_of_memory,
+                            "no room for the " + std::to_string(samples) + " samples of " +
+                                std::to_string(channels) + " channels of " + name,
+                            path);
     }
     std::int64_t read = 0;
     if (const PassFailure failure =
             read_samples(name, samples, channels, table, read, {}, first.split, control);
         failure.code != kNoError) {
-      library::fail_to_read(failure, name);
+      library::fail_to_read(failure, path);
     }
     if (stop.stop_requested()) library::fail_stopped();
     if (read < samples) {
-      library::fail(kEndOfFile, "file too short: " + name + " ends after " + std::to_string(read) +
-                                    " of its " + std::to_string(samples) + " samples");
+      library::fail_on_file(Failure::end_of_file,
+                            "file too short: " + name + " ends after " + std::to_string(read) +
+                                " of its " + std::to_string(samples) + " samples",
+                            path);
     }
     return library::take_samples(table, samples, channels);
   });
@@ -91,15 +107,21 @@ void write_text(const std::filesystem::path& path, std::span<const double> times
   library::with_errors([&] {
     const std::string name = path.string();
     if (times.size() != combined.size() || times.empty()) {
-      library::fail(1, "the output needs as many times as combined values, at least one (" +
-                           std::to_string(times.size()) + " and " +
-                           std::to_string(combined.size()) + ")");
+      library::fail(Failure::illegal_function_call,
+                    "the output needs as many times as combined values, at least one (" +
+                        std::to_string(times.size()) + " and " + std::to_string(combined.size()) +
+                        ")");
     }
-    if (name.empty()) library::fail(1, "the output file has no name");
+    if (name.empty()) library::fail(Failure::illegal_function_call, "the output file has no name");
     const platform::FileHandle file = platform::create_for_writing(name);
-    if (file == platform::kNoFile) library::fail(2, "cannot create " + name);
-    // As the tool: every byte is tried, and a failed write is told at the end.
+    if (file == platform::kNoFile) {
+      library::fail_on_file(Failure::file_not_found, "cannot create " + name, path,
+                            library::reason_of(platform::last_error_number()));
+    }
+    // As the tool: every byte is tried, and a failed write is told at the end,
+    // with the reason of the first that failed.
     bool written = true;
+    int write_error = 0;
     const auto* parts = reinterpret_cast<const float*>(combined.data());
     const OutputColumns columns{times.data(), parts, parts + 1, 2,
                                 static_cast<std::int64_t>(times.size())};
@@ -109,7 +131,10 @@ void write_text(const std::filesystem::path& path, std::span<const double> times
       ended = produce_output_lines(
           columns, nullptr,
           [&](const char* bytes, std::size_t size) {
-            written = platform::write_fully(file, bytes, size) && written;
+            if (!platform::write_fully(file, bytes, size) && written) {
+              write_error = platform::last_error_number();
+              written = false;
+            }
           },
           stop);
     } catch (...) {
@@ -117,8 +142,14 @@ void write_text(const std::filesystem::path& path, std::span<const double> times
       throw;
     }
     platform::close_file(file);
-    if (!written) library::fail(3, "cannot write all of " + name);
-    if (!ended) library::fail(9, "the call was stopped before " + name + " was written whole");
+    if (!written) {
+      library::fail_on_file(Failure::file_io_error, "cannot write all of " + name, path,
+                            library::reason_of(write_error));
+    }
+    if (!ended) {
+      library::fail_on_file(Failure::interrupted,
+                            "the call was stopped before " + name + " was written whole", path);
+    }
   });
 }
 

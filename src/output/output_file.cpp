@@ -8,6 +8,7 @@
 #include "output/output_lines.h"
 #include "output/print.h"
 #include "output/real_format.h"
+#include "output/report_writer.h"
 #include "runtime/open_files.h"
 #include "runtime/ordered_blocks.h"
 #include "runtime/report_lines.h"
@@ -42,7 +43,6 @@ RuntimeErrorCode open_for_output(std::string_view name, int file_number) {
     platform::close_file(file);
     return code;
   }
-  reset_print_column(file_number);
   return kNoError;
 }
 
@@ -109,14 +109,13 @@ bool produce_output_lines(const OutputColumns& columns, EarlyLines* early, const
 
 void write_output_file(std::string_view output_name, const Array1<double>& t,
                        const Array1<float>& yr, const Array1<float>& yi, EarlyLines* early) {
-  end_line(kConsoleFileNumber, kItemEndsLine);
-  print_text(kConsoleFileNumber, "writing ", kItemInLine);
-  print_text(kConsoleFileNumber, output_name, kItemEndsLine);
+  ConsoleSink console;
+  write_writing_line(console, output_name);
 
   RuntimeErrorCode code = open_for_output(output_name, kOutputFileNumber);
   if (code != kNoError) raise_runtime_error(code, kOpenOutputLine);
   produce_output_lines(columns_of(t, yr, yi), early, [](const char* bytes, std::size_t size) {
-    print_text(kOutputFileNumber, std::string_view(bytes, size), kItemInLine);
+    print_text(kOutputFileNumber, std::string_view(bytes, size));
   });
   code = close_file(kOutputFileNumber);
   if (code != kNoError) raise_runtime_error(code, kCloseOutputLine);

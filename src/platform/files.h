@@ -26,6 +26,9 @@ enum class InputOpening {
 struct OpenedInput {
   InputOpening outcome = InputOpening::kRefused;
   FileHandle file = kNoFile;  // open only for kRegularFile
+  // Why, as an error number of <cerrno>: the system's for kRefused, EISDIR
+  // for kFolder, 0 otherwise.
+  int error_number = 0;
 };
 
 // Opens `name` for reading as the tool's input: only a regular file is kept
@@ -41,6 +44,10 @@ FileHandle open_for_reading(std::string_view name);
 // Creates `name` for writing, or truncates it to length 0 when it exists;
 // kNoFile when the system refuses. Allocates like open_input.
 FileHandle create_for_writing(std::string_view name);
+
+// The error number, as <cerrno> names it, of this thread's latest failed
+// open, create or write above; read at once, before any other system call.
+int last_error_number();
 
 // One read of up to `size` bytes at the file's position, retried when a
 // signal interrupts it. Returns how many bytes it stored; 0 at the end of the

@@ -25,18 +25,18 @@ int descriptor(FileHandle file) {
 
 OpenedInput open_input(std::string_view name) {
   const std::optional<std::string> path = system_name(name);
-  if (!path) return {};
+  if (!path) return {InputOpening::kRefused, kNoFile, ENOENT};
   // Non-blocking, so that opening a FIFO without a writer returns at once; it
   // is refused below anyway, its size being unknown.
   const int fd = ::open(path->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return {};
-  auto refuse = [fd](InputOpening outcome) {
+  if (fd < 0) return {InputOpening::kRefused, kNoFile, errno};
+  auto refuse = [fd](InputOpening outcome, int error_number = 0) {
     ::close(fd);
-    return OpenedInput{outcome, kNoFile};
+    return OpenedInput{outcome, kNoFile, error_number};
   };
   struct stat status {};
-  if (::fstat(fd, &status) != 0) return refuse(InputOpening::kRefused);
-  if (S_ISDIR(status.st_mode)) return refuse(InputOpening::kFolder);
+  if (::fstat(fd, &status) != 0) return refuse(InputOpening::kRefused, errno);
+  if (S_ISDIR(status.st_mode)) return refuse(InputOpening::kFolder, EISDIR);
   // Only a regular file has a size that says where its data ends: a device
   // such as /dev/zero would be read for ever.
   if (!S_ISREG(status.st_mode)) return refuse(InputOpening::kNotRegular);
@@ -62,6 +62,10 @@ FileHandle create_for_writing(std::string_view name) {
   if (!path) return kNoFile;
   const int fd = ::open(path->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   return fd < 0 ? kNoFile : fd;
+}
+
+int last_error_number() {
+  return errno;
 }
 
 std::size_t read_some(FileHandle file, unsigned char* into, std::size_t size) {

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <string>
 #include <string_view>
 
@@ -40,22 +41,54 @@ bool is_device_name(const std::wstring& name) {
   return length >= 4 && length < 16 && std::wstring_view(full, 4) == L"\\\\.\\";
 }
 
+// The system's error as an error number of <cerrno>, for the failures a
+// file's open, creation or write meets; EIO for any other.
+int error_number_of(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_NETPATH:
+      return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_WRITE_PROTECT:
+      return EACCES;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return ENOSPC;
+    case ERROR_FILENAME_EXCED_RANGE:
+      return ENAMETOOLONG;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+      return ENOMEM;
+    default:
+      return EIO;
+  }
+}
+
 }  // namespace
+
+int last_error_number() {
+  return error_number_of(::GetLastError());
+}
 
 OpenedInput open_input(std::string_view name) {
   const std::optional<std::wstring> path = wide_system_name(name);
-  if (!path) return {};
+  if (!path) return {InputOpening::kRefused, kNoFile, ENOENT};
   const HANDLE file = open_existing_for_reading(*path);
   if (file == INVALID_HANDLE_VALUE) {
+    const int error_number = last_error_number();
     // A folder cannot be opened as a file at all.
     const DWORD attributes = ::GetFileAttributesW(path->c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-      return {InputOpening::kFolder, kNoFile};
+      return {InputOpening::kFolder, kNoFile, EISDIR};
     }
     // A device name (CON, COM1, LPT1.txt, in any folder) names a device even
     // when it cannot be opened, as CON cannot without a console.
     if (is_device_name(*path)) return {InputOpening::kNotRegular, kNoFile};
-    return {};
+    return {InputOpening::kRefused, kNoFile, error_number};
   }
   // Only a file on a disk has a size that says where its data ends: NUL,
   // CON, a pipe or a serial port are devices read without end.

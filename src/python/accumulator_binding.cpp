@@ -41,7 +41,7 @@ using Held = std::unique_lock<std::timed_mutex>;
 Held held(SharedAccumulator& a, std::stop_token stop) {
   Held lock(a.lock, std::defer_lock);
   while (!lock.try_lock_for(std::chrono::milliseconds(20))) {
-    if (stop.stop_requested()) throw tarvel::Error(9, "interrupted");
+    if (stop.stop_requested()) throw tarvel::Error(tarvel::Failure::interrupted, "interrupted");
   }
   return lock;
 }
@@ -53,7 +53,7 @@ auto computing(Call&& call) {
   try {
     return call_interruptibly(std::forward<Call>(call));
   } catch (const tarvel::Error& error) {
-    raise_error(error, Doing::computing);
+    raise_error(error);
   }
 }
 

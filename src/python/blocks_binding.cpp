@@ -143,7 +143,7 @@ auto into_out(const HeldSamples& samples, std::span<Complex> y, Fill&& fill) {
     std::copy(apart.begin(), apart.end(), y.begin());
     return result;
   } catch (const tarvel::Error& error) {
-    raise_error(error, Doing::computing);
+    raise_error(error);
   }
 }
 
@@ -160,7 +160,7 @@ BlockEstimates estimate_blocks(py::handle x, py::handle block, py::handle hop,
                      samples.channels, length, step);
     });
   } catch (const tarvel::Error& error) {
-    raise_error(error, Doing::computing);
+    raise_error(error);
   }
 }
 

@@ -13,56 +13,56 @@ namespace {
   throw py::error_already_set();
 }
 
-bool is_folder(py::handle path) {
-  return py::module_::import("os").attr("path").attr("isdir")(path).cast<bool>();
-}
-
-bool is_regular_file(py::handle path) {
-  return py::module_::import("os").attr("path").attr("isfile")(path).cast<bool>();
-}
-
-// OSError and its subclasses as open() raises them: errno, message, file name,
-// so that str() names the file and `filename` holds it.
-[[noreturn]] void raise_os_error(PyObject* type, int error_number, const std::string& message,
-                                 py::handle path, int code) {
+// OSError as open() raises it: errno, message, file name, so that str()
+// names the file, `filename` holds it, and the error number picks the
+// subclass.
+[[noreturn]] void raise_os_error(int error_number, const std::string& message, py::handle path,
+                                 int code) {
   py::object args = path.is_none() ? py::object(py::make_tuple(error_number, message))
                                    : py::object(py::make_tuple(error_number, message, path));
-  raise_instance(type, py::reinterpret_borrow<py::object>(type)(*args), code);
+  py::object type = py::reinterpret_borrow<py::object>(PyExc_OSError);
+  py::object instance = type(*args);
+  raise_instance(reinterpret_cast<PyObject*>(Py_TYPE(instance.ptr())), instance, code);
 }
 
 }  // namespace
+
+py::str decoded_file_name(const std::string& bytes) {
+  return py::reinterpret_steal<py::str>(
+      PyUnicode_DecodeFSDefaultAndSize(bytes.data(), static_cast<py::ssize_t>(bytes.size())));
+}
 
 void raise_with_code(PyObject* type, const std::string& message, int code) {
   raise_instance(type, py::reinterpret_borrow<py::object>(type)(message), code);
 }
 
-void raise_error(const tarvel::Error& error, Doing doing, py::handle path) {
+void raise_error(const tarvel::Error& error, py::handle given_name, std::string_view given_bytes) {
   const int code = error.code();
   const std::string message = error.what();
-  switch (code) {
-    case 1:
-      // A regular file that the reader refuses holds no samples: its content
-      // is wrong, not the file.
-      if (doing == Doing::reading && !path.is_none() && !is_regular_file(path)) {
-        raise_os_error(PyExc_OSError, EINVAL, message, path, code);
-      }
-      raise_with_code(PyExc_ValueError, message, code);
-    case 2:
-      if (!path.is_none() && is_folder(path)) {
-        raise_os_error(PyExc_IsADirectoryError, EISDIR, message, path, code);
-      }
-      raise_os_error(PyExc_FileNotFoundError, ENOENT, message, path, code);
-    case 3:
-      raise_os_error(PyExc_OSError, EIO, message, path, code);
-    case 4:
-      raise_with_code(PyExc_MemoryError, message, code);
-    case 9:
-      raise_with_code(PyExc_KeyboardInterrupt, message, code);
-    case 17:
-      raise_with_code(PyExc_ValueError, message, code);
-    default:
-      raise_with_code(PyExc_RuntimeError, message, code);
+  const std::string file = error.path().string();
+  py::object path = py::none();
+  if (!file.empty()) {
+    path = !given_name.is_none() && file == given_bytes
+               ? py::reinterpret_borrow<py::object>(given_name)
+               : py::object(decoded_file_name(file));
   }
+  const int error_number = error.reason().value();
+  switch (error.failure()) {
+    case Failure::illegal_function_call:
+      if (error_number != 0) raise_os_error(error_number, message, path, code);
+      raise_with_code(PyExc_ValueError, message, code);
+    case Failure::file_not_found:
+      raise_os_error(error_number != 0 ? error_number : ENOENT, message, path, code);
+    case Failure::file_io_error:
+      raise_os_error(error_number != 0 ? error_number : EIO, message, path, code);
+    case Failure::out_of_memory:
+      raise_with_code(PyExc_MemoryError, message, code);
+    case Failure::interrupted:
+      raise_with_code(PyExc_KeyboardInterrupt, message, code);
+    case Failure::end_of_file:
+      raise_with_code(PyExc_ValueError, message, code);
+  }
+  raise_with_code(PyExc_RuntimeError, message, code);
 }
 
 }  // namespace tarvel::python

@@ -5,25 +5,29 @@
 #include <pybind11/pybind11.h>
 
 #include <string>
+#include <string_view>
 
 #include "tarvel/tarvel.h"
 
 namespace tarvel::python {
 
-// What a failing call was doing: the same code means another mistake in
-// each (1 is a bad array for a computation, a bad file for reading, sizes
-// that differ for writing).
-enum class Doing { computing, reading, writing };
-
-// Raises the Python exception for `error`: FileNotFoundError (code 2, or
-// IsADirectoryError for a folder), OSError (1 for a device or pipe, 3),
-// ValueError (1 for sample views and sizes, 1 for a file that holds no
-// samples, 17), MemoryError (4), KeyboardInterrupt (9). `path` is the file
-// name as the caller gave it, set as the exception's `filename`, or None.
-[[noreturn]] void raise_error(const tarvel::Error& error, Doing doing,
-                              pybind11::handle path = pybind11::none());
+// Raises the Python exception for `error`: an OSError where the system gave a
+// reason, of the subclass its error number picks as open() would
+// (FileNotFoundError, IsADirectoryError, PermissionError; a file that cannot
+// be opened is FileNotFoundError, one the reader cannot take, such as a
+// device or pipe, OSError EINVAL, a failed write OSError EIO), ValueError
+// for code 1 otherwise and 17, MemoryError (4), KeyboardInterrupt (9). The
+// error's file becomes the exception's `filename`: `given_name`, the file
+// name as the caller gave it, when its bytes are `given_bytes`, else the
+// file's own name decoded.
+[[noreturn]] void raise_error(const tarvel::Error& error,
+                              pybind11::handle given_name = pybind11::none(),
+                              std::string_view given_bytes = {});
 
 // Raises `type` (a builtin exception) with `message` and `code`.
 [[noreturn]] void raise_with_code(PyObject* type, const std::string& message, int code);
+
+// A file name's bytes as the str os.fsdecode would give.
+pybind11::str decoded_file_name(const std::string& bytes);
 
 }  // namespace tarvel::python

@@ -22,19 +22,10 @@
 #include "worker_call.h"
 
 namespace py = pybind11;
-using tarvel::python::Doing;
 
 namespace {
 
 using Complex = std::complex<float>;
-
-// What tarvel.run returns: the estimate, the tool's standard output and the
-// name of the file it wrote.
-struct Run {
-  tarvel::Estimate estimate;
-  std::string standard_output;
-  std::string output_path;
-};
 
 // The shortest text that reads back as the same float.
 std::string shortest(float value) {
@@ -68,11 +59,6 @@ py::str decoded_output(const std::string& bytes) {
       bytes.data(), static_cast<py::ssize_t>(bytes.size()), "surrogateescape"));
 }
 
-py::str decoded_file_name(const std::string& bytes) {
-  return py::reinterpret_steal<py::str>(
-      PyUnicode_DecodeFSDefaultAndSize(bytes.data(), static_cast<py::ssize_t>(bytes.size())));
-}
-
 tarvel::Estimate estimate(py::handle x, py::handle arithmetic, py::handle workers,
                           py::handle loading, py::handle channel_axis) {
   const tarvel::Options options = tarvel::python::options_of(arithmetic, workers, loading);
@@ -82,7 +68,7 @@ tarvel::Estimate estimate(py::handle x, py::handle arithmetic, py::handle worker
       return tarvel::python::estimate_samples(samples, options, stop);
     });
   } catch (const tarvel::Error& error) {
-    tarvel::python::raise_error(error, Doing::computing);
+    tarvel::python::raise_error(error);
   }
 }
 
@@ -104,7 +90,7 @@ py::tuple combine(py::handle x, py::handle out, py::handle arithmetic, py::handl
     std::copy(apart.begin(), apart.end(), y.begin());
     return py::make_tuple(py::cast(std::move(e)), y_array);
   } catch (const tarvel::Error& error) {
-    tarvel::python::raise_error(error, Doing::computing);
+    tarvel::python::raise_error(error);
   }
 }
 
@@ -119,7 +105,7 @@ py::tuple read_file(py::handle path) {
         tarvel::python::take_vector(std::move(samples.times), {count}),
         tarvel::python::take_vector(std::move(samples.values), {count, channels}));
   } catch (const tarvel::Error& error) {
-    tarvel::python::raise_error(error, Doing::reading, name.given);
+    tarvel::python::raise_error(error, name.given, name.bytes);
   }
 }
 
@@ -136,35 +122,17 @@ void write_file(py::handle path, py::handle t, py::handle y) {
       return true;
     });
   } catch (const tarvel::Error& error) {
-    tarvel::python::raise_error(error, Doing::writing, name.given);
+    tarvel::python::raise_error(error, name.given, name.bytes);
   }
 }
 
-Run run(py::handle path) {
+tarvel::RunResult run(py::handle path) {
   const FileName name = file_name(path);
-  Doing doing = Doing::reading;
-  std::string output;
   try {
-    return tarvel::python::call_interruptibly([&](std::stop_token stop) {
-      // The tool's run: read, combine, print, write; its standard output is
-      // composed as the tool prints it, CR LF ended.
-      const tarvel::TextSamples samples = tarvel::read_text(name.bytes, stop);
-      doing = Doing::computing;
-      std::vector<Complex> combined(static_cast<std::size_t>(samples.sample_count));
-      // The command's own running sums, not the library's default exact ones.
-      tarvel::Estimate e = tarvel::combine(tarvel::view(samples), combined,
-                                           tarvel::Options{tarvel::Arithmetic::command}, stop);
-      output = tarvel::output_path(name.bytes).string();
-      std::string text = "reading " + name.bytes + " " + std::to_string(samples.channel_count) +
-                         " channels " + std::to_string(samples.sample_count) + " samples\r\n\r\n" +
-                         tarvel::report(e) + "\r\nwriting " + output + "\r\n";
-      doing = Doing::writing;
-      tarvel::write_text(output, samples.times, combined, stop);
-      return Run{std::move(e), std::move(text), output};
-    });
+    return tarvel::python::call_interruptibly(
+        [&](std::stop_token stop) { return tarvel::run(name.bytes, stop); });
   } catch (const tarvel::Error& error) {
-    tarvel::python::raise_error(
-        error, doing, doing == Doing::writing ? py::object(decoded_file_name(output)) : name.given);
+    tarvel::python::raise_error(error, name.given, name.bytes);
   }
 }
 
@@ -266,7 +234,7 @@ combined_snr_db : float
             try {
               return tarvel::report(e);
             } catch (const tarvel::Error& error) {
-              tarvel::python::raise_error(error, Doing::computing);
+              tarvel::python::raise_error(error);
             }
           },
           R"doc(report(self) -> str
@@ -281,6 +249,7 @@ str
 )doc")
       .def("__repr__", &estimate_repr);
 
+  using Run = tarvel::RunResult;
   py::class_<Run>(m, "Run", R"doc(What the command's run on a file gave.
 
 Attributes
@@ -297,10 +266,13 @@ output_path : str
       .def_property_readonly("estimate", [](const Run& r) { return r.estimate; })
       .def_property_readonly("stdout",
                              [](const Run& r) { return decoded_output(r.standard_output); })
-      .def_property_readonly("output_path",
-                             [](const Run& r) { return decoded_file_name(r.output_path); })
+      .def_property_readonly(
+          "output_path",
+          [](const Run& r) { return tarvel::python::decoded_file_name(r.output_path.string()); })
       .def("__repr__", [](const Run& r) {
-        return "Run(output_path=" + py::repr(decoded_file_name(r.output_path)).cast<std::string>() +
+        return "Run(output_path=" +
+               py::repr(tarvel::python::decoded_file_name(r.output_path.string()))
+                   .cast<std::string>() +
                ", estimate=" + estimate_repr(r.estimate) + ")";
       });
 
@@ -487,7 +459,8 @@ x : numpy.ndarray of complex64, shape (S, K)
 Raises
 ------
 FileNotFoundError
-    When the file does not exist (code 2); IsADirectoryError for a folder.
+    When the file does not exist (code 2); IsADirectoryError for a folder,
+    PermissionError for a file that may not be read.
 OSError
     When the file is a device, pipe or socket (code 1).
 ValueError
@@ -522,9 +495,11 @@ TypeError
 ValueError
     When t or y is not 1-D, or their lengths differ or are 0 (code 1).
 FileNotFoundError
-    When the file cannot be created (code 2); IsADirectoryError for a folder.
+    When the file cannot be created (code 2); IsADirectoryError for a folder,
+    PermissionError where it may not be written.
 OSError
-    When a byte could not be written (code 3); the bytes written stay.
+    When a byte could not be written (code 3, errno the system's, such as
+    ENOSPC); the bytes written stay.
 KeyboardInterrupt
     On Ctrl-C (code 9); the lines made so far are written and the file closed.
 )doc");

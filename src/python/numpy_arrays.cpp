@@ -410,7 +410,7 @@ void add_samples(tarvel::Accumulator& sums, const HeldSamples& samples,
   // The reader writes a row of x's K values where the accumulator takes its
   // own K: they must agree before the first block.
   if (samples.channels != sums.channels()) {
-    throw tarvel::Error(1, "x has " + std::to_string(samples.channels) +
+    throw tarvel::Error(tarvel::Failure::illegal_function_call, "x has " + std::to_string(samples.channels) +
                                " channels, the accumulator " + std::to_string(sums.channels()));
   }
   sums.add(samples.library(), options, stop);

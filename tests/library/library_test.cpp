@@ -103,20 +103,31 @@ TEST(Library, EveryLayoutGivesTheSameBits) {
 TEST(Library, TheExampleGivesTheToolsReportAndOutputFile) {
   TempFolder folder;
   const std::string source = std::string(TARVEL_SOURCE_DIR) + "/examples/";
+  const std::string tool = testing::read_file(source + "expected/two_report.txt");
+  const std::string tool_output = testing::read_file(source + "expected/two_out.txt");
   const TextSamples samples = read_text(source + "two.txt");
   ASSERT_EQ(samples.sample_count, 4);
   ASSERT_EQ(samples.channel_count, 2);
   Samples y(4);
   const Estimate e = combine(view(samples), y, Options{Arithmetic::command});
   // The tool's report from "signals:" through the combined signal's line.
-  const std::string tool = testing::read_file(source + "expected/two_report.txt");
   const std::size_t first = tool.find("signals:");
   const std::size_t last = tool.find("\r\n", tool.find("combined signal:") + 18) + 2;
   EXPECT_EQ(report(e), tool.substr(first, last - first));
   write_text(folder.file("out.txt"), samples.times, y);
-  EXPECT_EQ(testing::read_file(folder.file("out.txt")),
-            testing::read_file(source + "expected/two_out.txt"));
+  EXPECT_EQ(testing::read_file(folder.file("out.txt")), tool_output);
   EXPECT_EQ(output_path("a/two.txt"), std::filesystem::path("a/two_out.txt"));
+
+  // The whole run, its file names those of the folder's copy.
+  folder.write("two.txt", testing::read_file(source + "two.txt"));
+  const RunResult run_result = run(folder.file("two.txt"));
+  std::string expected = tool;
+  expected.replace(expected.find("two_out.txt"), 11, folder.file("two_out.txt"));
+  expected.replace(expected.find("two.txt"), 7, folder.file("two.txt"));
+  EXPECT_EQ(run_result.standard_output, expected);
+  EXPECT_EQ(run_result.output_path, std::filesystem::path(folder.file("two_out.txt")));
+  EXPECT_EQ(testing::read_file(folder.file("two_out.txt")), tool_output);
+  EXPECT_EQ(report(run_result.estimate), report(e));
 }
 
 TEST(Library, EachFailureIsAnErrorWithTheToolsStatus) {
@@ -184,6 +195,54 @@ TEST(Library, EachFailureIsAnErrorWithTheToolsStatus) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(error_code(c.call), c.code) << c.what;
+  }
+  // A file's failure names the file and, where the system refused, its reason.
+  struct FileCase {
+    const char* what;
+    std::function<void()> call;
+    Failure failure;
+    std::errc reason;
+    std::string path;
+  };
+  const std::errc kNone{};
+  folder.write("x.txt", "0 1 1\n");
+  std::filesystem::create_directory(folder.file("x_out.txt"));
+  const FileCase file_cases[] = {
+      {"a missing file", [&] { read_text(folder.file("missing.txt")); }, Failure::file_not_found,
+       std::errc::no_such_file_or_directory, folder.file("missing.txt")},
+      {"a folder", [&] { read_text(folder.path()); }, Failure::file_not_found,
+       std::errc::is_a_directory, folder.path()},
+      {"an empty file", [&] { read_text(folder.file("empty.txt")); },
+       Failure::illegal_function_call, kNone, folder.file("empty.txt")},
+      {"a file too short", [&] { read_text(folder.file("short.txt")); }, Failure::end_of_file,
+       kNone, folder.file("short.txt")},
+      {"a file in a missing folder", [&] { write_text(folder.file("missing/o.txt"), t, y); },
+       Failure::file_not_found, std::errc::no_such_file_or_directory, folder.file("missing/o.txt")},
+      {"a run whose output name is a folder's", [&] { run(folder.file("x.txt")); },
+       Failure::file_not_found,
+#ifdef _WIN32
+       std::errc::permission_denied,
+#else
+       std::errc::is_a_directory,
+#endif
+       folder.file("x_out.txt")},
+#ifndef _WIN32
+      {"a device", [&] { read_text("/dev/zero"); }, Failure::illegal_function_call,
+       std::errc::invalid_argument, "/dev/zero"},
+#endif
+#ifdef __linux__
+      {"a full disk", [&] { write_text("/dev/full", t, y); }, Failure::file_io_error,
+       std::errc::no_space_on_device, "/dev/full"},
+#endif
+  };
+  for (const FileCase& c : file_cases) {
+    const std::optional<Error> error = testing::error_of(c.call);
+    ASSERT_TRUE(error.has_value()) << c.what;
+    EXPECT_EQ(error->failure(), c.failure) << c.what;
+    EXPECT_EQ(error->reason(),
+              c.reason == kNone ? std::error_code() : std::make_error_code(c.reason))
+        << c.what;
+    EXPECT_EQ(error->path(), std::filesystem::path(c.path)) << c.what;
   }
   // The message says what failed, with the file's name.
   const std::string missing = folder.file("missing.txt");

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "output/output_file.h"
+#include "output/report_writer.h"
 #include "runtime/open_files.h"
 #include "support/temp_folder.h"
 
@@ -45,116 +46,45 @@ class ConsoleCapture {
   int saved_ = -1;
 };
 
-TEST(PrintInteger, FormsByMask) {
+TEST(PrintItems, TextAndLinesAsGiven) {
+  ConsoleCapture capture;
+  print_line(kConsole, "");
+  print_text(kConsole, "");
+  print_text(kConsole, "a");
+  print_line(kConsole, "bc");
+  EXPECT_EQ(capture.text(), "\r\nabc\r\n");
+}
+
+// The counts of the reading line print truly past the 32-bit range.
+TEST(ReportWriter, ReadingLineCounts) {
   struct Row {
-    std::int64_t value;
-    int mask;
+    std::int64_t channels, samples;
     const char* text;
   };
   const Row rows[] = {
-      {3, 16, " 3 "},
-      {-7, 16, "-7 "},
-      {1000, 17, " 1000 \r\n"},
-      {0, 0, " 0"},
-      {5, PM_LINE_END, " 5\r\n"},
-      {5, PM_LINE_END_ALT | PM_BLANK_AFTER, " 5 \r\n"},
-      {std::numeric_limits<std::int32_t>::min(), 16, "-2147483648 "},
-      {std::numeric_limits<std::int32_t>::max(), 0, " 2147483647"},
-      {std::int64_t{3000000000}, 16, " 3000000000 "},
+      {3, 1000, "reading f 3 channels 1000 samples\r\n"},
+      {std::numeric_limits<std::int32_t>::max(), 1, "reading f 2147483647 channels 1 samples\r\n"},
+      {1, std::int64_t{3000000000}, "reading f 1 channels 3000000000 samples\r\n"},
   };
   for (const Row& row : rows) {
-    ConsoleCapture capture;
-    print_integer(kConsole, row.value, row.mask);
-    EXPECT_EQ(capture.text(), row.text) << row.value << " mask " << row.mask;
+    StringSink sink;
+    write_reading_line(sink, "f", row.channels, row.samples);
+    EXPECT_EQ(sink.text(), row.text);
   }
-}
-
-TEST(PrintItems, RealsJoinWithoutBlanksOfTheirOwn) {
-  ConsoleCapture capture;
-  print_single(kConsole, 1.5f, 16);
-  print_single(kConsole, -0.25f, 16);
-  print_text(kConsole, "j  ", 16);
-  end_line(kConsole, 17);
-  print_single(kConsole, 1.5f, 16);
-  print_single(kConsole, 0.25f, 16);
-  print_text(kConsole, "j  ", 16);
-  end_line(kConsole, 17);
-  print_single(kConsole, 2.0f, 17);
-  print_double(kConsole, 0.1, 17);
-  EXPECT_EQ(capture.text(), " 1.5-0.25j  \r\n 1.5 0.25j  \r\n 2\r\n 0.1\r\n");
-}
-
-TEST(PrintItems, EmptyTextAndBareLineEnds) {
-  ConsoleCapture capture;
-  end_line(kConsole, 17);
-  print_text(kConsole, "", 17);
-  print_text(kConsole, "", 16);
-  print_text(kConsole, "a", 4);
-  end_line(kConsole, 16);
-  EXPECT_EQ(capture.text(), "\r\n\r\na\r\n");
-}
-
-TEST(PrintColumn, CountsBytesSinceTheLastLineEnd) {
-  ConsoleCapture capture;
-  print_text(kConsole, "x", 17);
-  EXPECT_EQ(print_column(kConsole), 0);
-  print_text(kConsole, "abc\r\nde", 16);
-  EXPECT_EQ(print_column(kConsole), 2);
-  print_text(kConsole, "abc", 16);
-  EXPECT_EQ(print_column(kConsole), 5);
-  print_text(kConsole, "a\rbcd", 16);
-  EXPECT_EQ(print_column(kConsole), 3);
-  print_integer(kConsole, 12, 16);
-  EXPECT_EQ(print_column(kConsole), 7);
-  print_text(kConsole, "", 17);
-  EXPECT_EQ(print_column(kConsole), 0);
-  capture.text();
-}
-
-TEST(PrintPadding, PadsToTheNextFourteenColumnZone) {
-  struct Row {
-    const char* before;
-    std::size_t blanks;
-  };
-  const Row rows[] = {
-      {"", 14},
-      {"1234567890123", 1},
-      {"12345678901234", 14},
-      {"123456789012345678901234567", 1},
-  };
-  for (const Row& row : rows) {
-    ConsoleCapture capture;
-    print_text(kConsole, "", 17);
-    print_text(kConsole, row.before, 2);
-    std::string expected = std::string("\r\n") + row.before + std::string(row.blanks, ' ');
-    EXPECT_EQ(capture.text(), expected) << row.before;
-  }
-  ConsoleCapture capture;
-  print_text(kConsole, "", 17);
-  print_integer(kConsole, 7, 2);
-  print_single(kConsole, 1.0f, 2);
-  EXPECT_EQ(capture.text(),
-            std::string("\r\n 7") + std::string(12, ' ') + " 1" + std::string(12, ' '));
 }
 
 TEST(PrintErrors, FileWithoutSinkWritesNothingAndSetsCodeOne) {
   for (int number : {-1, 256, 9}) {
     set_current_error(kNoError);
-    print_text(number, "x", 17);
+    print_text(number, "x");
     EXPECT_EQ(current_error(), kIllegalFunctionCall) << number;
     set_current_error(kNoError);
-    print_single(number, 1.0f, 17);
-    EXPECT_EQ(current_error(), kIllegalFunctionCall) << number;
-    set_current_error(kNoError);
-    print_integer(number, 1, 17);
-    EXPECT_EQ(current_error(), kIllegalFunctionCall) << number;
-    set_current_error(kNoError);
-    end_line(number, 17);
+    print_line(number, "x");
     EXPECT_EQ(current_error(), kIllegalFunctionCall) << number;
   }
   ConsoleCapture capture;
   set_current_error(kFileNotFound);
-  print_text(kConsole, "ok", 16);
+  print_text(kConsole, "ok");
   EXPECT_EQ(current_error(), kNoError);
   EXPECT_EQ(capture.text(), "ok");
 }
@@ -162,16 +92,11 @@ TEST(PrintErrors, FileWithoutSinkWritesNothingAndSetsCodeOne) {
 TEST(PrintToFile, BytesAreStoredExactlyAsPrinted) {
   testing::TempFolder folder;
   ASSERT_EQ(open_for_output(folder.file("f.txt"), 2), kNoError);
-  print_double(2, 0.5, 16);
-  print_text(2, " ", 16);
-  print_single(2, 1.25f, 16);
-  print_text(2, " ", 16);
-  print_single(2, -0.75f, 17);
-  EXPECT_EQ(print_column(2), 0);
-  print_text(2, "ab", 16);
-  EXPECT_EQ(print_column(2), 2);
+  print_text(2, " 0.5 ");
+  print_line(2, "-0.75");
+  print_text(2, "ab");
   EXPECT_EQ(close_file(2), kNoError);
-  EXPECT_EQ(testing::read_file(folder.file("f.txt")), " 0.5  1.25 -0.75\r\nab");
+  EXPECT_EQ(testing::read_file(folder.file("f.txt")), " 0.5 -0.75\r\nab");
 }
 
 TEST(PrintToFile, ManyBuffersOfOutputArriveWhole) {
@@ -179,10 +104,9 @@ TEST(PrintToFile, ManyBuffersOfOutputArriveWhole) {
   ASSERT_EQ(open_for_output(folder.file("f.txt"), 2), kNoError);
   std::string expected;
   for (int i = 0; i < 5000; ++i) {
-    print_integer(2, i, 17);
-    expected += ' ';
+    print_line(2, std::to_string(i));
     expected += std::to_string(i);
-    expected += " \r\n";
+    expected += "\r\n";
   }
   EXPECT_EQ(close_file(2), kNoError);
   EXPECT_EQ(testing::read_file(folder.file("f.txt")), expected);
@@ -196,22 +120,20 @@ TEST(PrintToFile, LargeItemsFollowTheBufferedBytesInOrder) {
   std::string expected;
   for (const std::size_t size : {3, 8192, 5, 20000, 8191, 1, 8193}) {
     const std::string item(size, static_cast<char>('a' + size % 26));
-    print_text(2, item, 16);
+    print_text(2, item);
     expected += item;
   }
-  EXPECT_EQ(print_column(2), static_cast<std::int64_t>(expected.size()));
   EXPECT_EQ(close_file(2), kNoError);
   EXPECT_EQ(testing::read_file(folder.file("f.txt")), expected);
 }
 
-TEST(PrintToFile, WriteFailureSetsCodeThreeAndKeepsTheColumn) {
+TEST(PrintToFile, WriteFailureSetsCodeThree) {
   ASSERT_EQ(open_for_output("/dev/full", 2), kNoError);
-  print_text(2, "ab", 16);
+  print_text(2, "ab");
   EXPECT_EQ(current_error(), kNoError);  // still in the buffer
   std::string block(9000, 'x');
-  print_text(2, block, 16);
+  print_text(2, block);
   EXPECT_EQ(current_error(), kFileIoError);
-  EXPECT_EQ(print_column(2), 2);
   EXPECT_EQ(close_file(2), kFileIoError);
 }
 
