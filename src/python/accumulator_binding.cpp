@@ -65,7 +65,7 @@ std::vector<std::uint8_t> bytes_of(py::handle b) {
     raise_with_code(PyExc_TypeError,
                     "a bytes-like object is required, not " +
                         py::str(py::type::handle_of(b).attr("__name__")).cast<std::string>(),
-                    1);
+                    Failure::illegal_function_call);
   }
   const std::string bytes =
       py::memoryview(py::reinterpret_borrow<py::object>(b)).attr("tobytes")().cast<std::string>();

@@ -14,6 +14,7 @@
 
 #include "call_options.h"
 #include "errors.h"
+#include "into_out.h"
 #include "numpy_arrays.h"
 #include "tarvel/tarvel.h"
 #include "worker_call.h"
@@ -100,7 +101,7 @@ std::int64_t block_of(py::handle block, const HeldSamples& samples) {
     raise_with_code(PyExc_ValueError,
                     "block must be at most the " + std::to_string(samples.samples) +
                         " samples of x, not " + py::repr(block).cast<std::string>(),
-                    1);
+                    Failure::illegal_function_call);
   }
   return count;
 }
@@ -116,35 +117,17 @@ std::vector<Complex> weights_of(py::handle w, std::int64_t channels) {
     raise_with_code(PyExc_TypeError,
                     "weights must be complex64 (or of a dtype cast to it exactly), not dtype " +
                         py::str(a.dtype()).cast<std::string>(),
-                    1);
+                    Failure::illegal_function_call);
   }
   if (a.ndim() != 1 || a.shape(0) != channels) {
     raise_with_code(PyExc_ValueError,
                     "weights must have shape (" + std::to_string(channels) +
                         ",), one per channel of x, not " +
                         py::str(py::tuple(a.attr("shape"))).cast<std::string>(),
-                    1);
+                    Failure::illegal_function_call);
   }
   const py::array_t<Complex> values = numpy.attr("ascontiguousarray")(a, complex64);
   return {values.data(), values.data() + channels};
-}
-
-// Runs fill(target, stop) on a worker thread for the span y of out, through
-// a buffer apart when the samples share out's memory (copied in at the
-// end), and raises the library's errors as Python's.
-template <typename Fill>
-auto into_out(const HeldSamples& samples, std::span<Complex> y, Fill&& fill) {
-  std::vector<Complex> apart;
-  if (may_overlap(samples, y)) apart.resize(y.size());
-  const std::span<Complex> target = apart.empty() ? y : std::span<Complex>(apart);
-  try {
-    auto result =
-        call_interruptibly([&](std::stop_token stop) { return fill(target, std::move(stop)); });
-    std::copy(apart.begin(), apart.end(), y.begin());
-    return result;
-  } catch (const tarvel::Error& error) {
-    raise_error(error);
-  }
 }
 
 BlockEstimates estimate_blocks(py::handle x, py::handle block, py::handle hop,
@@ -168,11 +151,10 @@ py::array apply(py::handle x, py::handle weights, py::handle out, py::handle cha
   const HeldSamples samples = samples_of(x, channel_axis);
   const std::vector<Complex> w = weights_of(weights, samples.channels);
   const py::array y_array = out_array(out, samples.samples);
-  into_out(samples, out_buffer(y_array, samples.samples),
-           [&](std::span<Complex> y, std::stop_token stop) {
-             tarvel::apply(samples.library(), w, y, stop);
-             return true;
-           });
+  into_out(samples, y_array, [&](std::span<Complex> y, std::stop_token stop) {
+    tarvel::apply(samples.library(), w, y, stop);
+    return true;
+  });
   return y_array;
 }
 
@@ -183,11 +165,10 @@ py::tuple combine_blocks(py::handle x, py::handle block, py::handle out, py::han
   const std::int64_t length = block_of(block, samples);
   const py::array y_array = out_array(out, samples.samples);
   BlockEstimates estimates =
-      into_out(samples, out_buffer(y_array, samples.samples),
-               [&](std::span<Complex> y, std::stop_token stop) {
-                 return stacked(tarvel::combine_blocks(samples.library(), length, y, options, stop),
-                                samples.channels, length, length);
-               });
+      into_out(samples, y_array, [&](std::span<Complex> y, std::stop_token stop) {
+        return stacked(tarvel::combine_blocks(samples.library(), length, y, options, stop),
+                       samples.channels, length, length);
+      });
   return py::make_tuple(py::cast(std::move(estimates)), y_array);
 }
 

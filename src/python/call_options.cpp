@@ -23,7 +23,7 @@ tarvel::Arithmetic arithmetic_of(py::handle arithmetic) {
   raise_with_code(
       PyExc_ValueError,
       "arithmetic must be 'exact' or 'command', not " + py::repr(arithmetic).cast<std::string>(),
-      1);
+      Failure::illegal_function_call);
 }
 
 int workers_of(py::handle workers) {
@@ -33,7 +33,7 @@ int workers_of(py::handle workers) {
     raise_with_code(PyExc_TypeError,
                     "workers must be an integer or None, not " +
                         py::str(py::type::handle_of(workers).attr("__name__")).cast<std::string>(),
-                    1);
+                    Failure::illegal_function_call);
   }
   const auto count = py::reinterpret_steal<py::object>(PyNumber_Index(workers.ptr()));
   if (!count) throw py::error_already_set();
@@ -43,7 +43,7 @@ int workers_of(py::handle workers) {
     raise_with_code(PyExc_ValueError,
                     "workers must be at least 1 (None for every processor), not " +
                         py::repr(count).cast<std::string>(),
-                    1);
+                    Failure::illegal_function_call);
   }
   // More threads than any machine has are as many as it has.
   return overflow > 0 || value > INT_MAX ? INT_MAX : static_cast<int>(value);
@@ -55,7 +55,7 @@ float loading_of(py::handle loading) {
     raise_with_code(PyExc_TypeError,
                     "loading must be a real number, not " +
                         py::str(py::type::handle_of(loading).attr("__name__")).cast<std::string>(),
-                    1);
+                    Failure::illegal_function_call);
   }
   const double value = PyFloat_AsDouble(loading.ptr());
   if (value == -1.0 && PyErr_Occurred()) throw py::error_already_set();
@@ -63,7 +63,7 @@ float loading_of(py::handle loading) {
     raise_with_code(PyExc_ValueError,
                     "loading must be 0 or more (a fraction of the mean noise power), not " +
                         py::repr(loading).cast<std::string>(),
-                    1);
+                    Failure::illegal_function_call);
   }
   return static_cast<float>(value);
 }
@@ -81,7 +81,7 @@ std::int64_t count_of(py::handle count, const char* name) {
     raise_with_code(PyExc_TypeError,
                     std::string(name) + " must be an integer, not " +
                         py::str(py::type::handle_of(count).attr("__name__")).cast<std::string>(),
-                    1);
+                    Failure::illegal_function_call);
   }
   const auto value = py::reinterpret_steal<py::object>(PyNumber_Index(count.ptr()));
   if (!value) throw py::error_already_set();
@@ -90,7 +90,8 @@ std::int64_t count_of(py::handle count, const char* name) {
   if (overflow < 0 || (overflow == 0 && n < 1)) {
     raise_with_code(
         PyExc_ValueError,
-        std::string(name) + " must be at least 1, not " + py::repr(value).cast<std::string>(), 1);
+        std::string(name) + " must be at least 1, not " + py::repr(value).cast<std::string>(),
+        Failure::illegal_function_call);
   }
   // Past the int64 range is past every S, and refused as such by the caller.
   return overflow > 0 ? INT64_MAX : static_cast<std::int64_t>(n);

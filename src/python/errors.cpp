@@ -32,8 +32,9 @@ py::str decoded_file_name(const std::string& bytes) {
       PyUnicode_DecodeFSDefaultAndSize(bytes.data(), static_cast<py::ssize_t>(bytes.size())));
 }
 
-void raise_with_code(PyObject* type, const std::string& message, int code) {
-  raise_instance(type, py::reinterpret_borrow<py::object>(type)(message), code);
+void raise_with_code(PyObject* type, const std::string& message, Failure failure) {
+  raise_instance(type, py::reinterpret_borrow<py::object>(type)(message),
+                 static_cast<int>(failure));
 }
 
 void raise_error(const tarvel::Error& error, py::handle given_name, std::string_view given_bytes) {
@@ -50,19 +51,19 @@ void raise_error(const tarvel::Error& error, py::handle given_name, std::string_
   switch (error.failure()) {
     case Failure::illegal_function_call:
       if (error_number != 0) raise_os_error(error_number, message, path, code);
-      raise_with_code(PyExc_ValueError, message, code);
+      raise_with_code(PyExc_ValueError, message, error.failure());
     case Failure::file_not_found:
       raise_os_error(error_number != 0 ? error_number : ENOENT, message, path, code);
     case Failure::file_io_error:
       raise_os_error(error_number != 0 ? error_number : EIO, message, path, code);
     case Failure::out_of_memory:
-      raise_with_code(PyExc_MemoryError, message, code);
+      raise_with_code(PyExc_MemoryError, message, error.failure());
     case Failure::interrupted:
-      raise_with_code(PyExc_KeyboardInterrupt, message, code);
+      raise_with_code(PyExc_KeyboardInterrupt, message, error.failure());
     case Failure::end_of_file:
-      raise_with_code(PyExc_ValueError, message, code);
+      raise_with_code(PyExc_ValueError, message, error.failure());
   }
-  raise_with_code(PyExc_RuntimeError, message, code);
+  raise_with_code(PyExc_RuntimeError, message, error.failure());
 }
 
 }  // namespace tarvel::python

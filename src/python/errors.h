@@ -24,8 +24,9 @@ namespace tarvel::python {
                               pybind11::handle given_name = pybind11::none(),
                               std::string_view given_bytes = {});
 
-// Raises `type` (a builtin exception) with `message` and `code`.
-[[noreturn]] void raise_with_code(PyObject* type, const std::string& message, int code);
+// Raises `type` (a builtin exception) with `message`, its `code` the exit
+// status of `failure`.
+[[noreturn]] void raise_with_code(PyObject* type, const std::string& message, Failure failure);
 
 // A file name's bytes as the str os.fsdecode would give.
 pybind11::str decoded_file_name(const std::string& bytes);

@@ -17,6 +17,7 @@
 #include "blocks_binding.h"
 #include "call_options.h"
 #include "errors.h"
+#include "into_out.h"
 #include "numpy_arrays.h"
 #include "tarvel/tarvel.h"
 #include "worker_call.h"
@@ -77,21 +78,11 @@ py::tuple combine(py::handle x, py::handle out, py::handle arithmetic, py::handl
   const tarvel::Options options = tarvel::python::options_of(arithmetic, workers, loading);
   const tarvel::python::HeldSamples samples = tarvel::python::samples_of(x, channel_axis);
   const py::array y_array = tarvel::python::out_array(out, samples.samples);
-  const std::span<Complex> y = tarvel::python::out_buffer(y_array, samples.samples);
-  // The combined values are written while the samples are still read: an
-  // out that shares their memory gets them only at the end, as numpy does.
-  std::vector<Complex> apart;
-  if (tarvel::python::may_overlap(samples, y)) apart.resize(y.size());
-  const std::span<Complex> target = apart.empty() ? y : std::span<Complex>(apart);
-  try {
-    tarvel::Estimate e = tarvel::python::call_interruptibly([&](std::stop_token stop) {
-      return tarvel::python::combine_samples(samples, target, options, stop);
-    });
-    std::copy(apart.begin(), apart.end(), y.begin());
-    return py::make_tuple(py::cast(std::move(e)), y_array);
-  } catch (const tarvel::Error& error) {
-    tarvel::python::raise_error(error);
-  }
+  tarvel::Estimate e =
+      tarvel::python::into_out(samples, y_array, [&](std::span<Complex> y, std::stop_token stop) {
+        return tarvel::python::combine_samples(samples, y, options, stop);
+      });
+  return py::make_tuple(py::cast(std::move(e)), y_array);
 }
 
 py::tuple read_file(py::handle path) {
@@ -295,11 +286,10 @@ x : array_like, shape (S, K) or (S, K, 2), or a Capture
     read in place when the two parts are adjacent and the pairs' strides
     whole pairs, uint8 as value - 127.5 (the unsigned 8-bit convention),
     with the bits of the same values as complex64. Any other array of
-    numbers (integers, reals, complex128, byte-swapped or with strides that
-    split elements) is converted a block of rows at a time, never whole,
-    each part rounded to single precision as the command stores what it
-    reads; a real value has a zero imaginary part. Only long double arrays,
-    whose layout is the machine's own, are converted whole first. A list or
+    numbers (integers, reals, complex128, long double, byte-swapped or with
+    strides that split elements) is cast by numpy a block of rows at a
+    time, never whole, each part rounded to single precision as the command
+    stores what it reads; a real value has a zero imaginary part. A list or
     tuple of K numpy arrays is K channels, each of shape (S,) or (S, 2) of
     integer pairs, read a block at a time; a `Capture` (`open_capture`) is
     read from its files. A ``numpy.memmap`` whose file is now shorter than

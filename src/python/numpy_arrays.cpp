@@ -16,32 +16,6 @@ namespace {
 using Complex = std::complex<float>;
 constexpr py::ssize_t kElement = sizeof(Complex);
 
-// An IEEE half-precision value, exactly as a float.
-float half_value(std::uint16_t bits) {
-  const std::uint32_t sign = static_cast<std::uint32_t>(bits & 0x8000u) << 16;
-  const std::uint32_t exponent = (bits >> 10) & 0x1Fu;
-  std::uint32_t fraction = bits & 0x3FFu;
-  std::uint32_t out = 0;
-  if (exponent == 0x1F) {
-    out = sign | 0x7F800000u | (fraction << 13);
-  } else if (exponent != 0) {
-    out = sign | ((exponent + 112) << 23) | (fraction << 13);
-  } else if (fraction != 0) {
-    // A subnormal half is a normal float: shift its leading one into place.
-    int shift = 0;
-    while ((fraction & 0x400u) == 0) {
-      fraction <<= 1;
-      ++shift;
-    }
-    out = sign | (static_cast<std::uint32_t>(113 - shift) << 23) | ((fraction & 0x3FFu) << 13);
-  } else {
-    out = sign;
-  }
-  float value = 0;
-  std::memcpy(&value, &out, sizeof value);
-  return value;
-}
-
 std::string shape_text(const py::array& a) {
   return py::str(py::tuple(a.attr("shape"))).cast<std::string>();
 }
@@ -67,90 +41,56 @@ py::array numeric_array(py::handle x, const char* name, const char* kinds) {
                              ? "numbers (integer, real or complex)"
                              : "real numbers (integer or floating)") +
                         ", not dtype " + dtype_text(a),
-                    1);
+                    Failure::illegal_function_call);
   }
   return a;
 }
 
-// A half-precision part, read as its 16 bits.
-struct Half {
-  std::uint16_t bits;
+// Where a reader's rows come from: an array of shape (S, K) or (S, K, 2)
+// of every channel (`channel` -1), or of shape (S,) or (S, 2) of one.
+// Borrowed: the HeldSamples' holder keeps the array alive, and a reader,
+// which the library copies on threads without the GIL, holds no reference.
+struct CastSource {
+  PyObject* array;
+  std::int64_t channel;
+  bool pairs;
+  // Unsigned 8-bit pairs, whose midpoint 127.5 is zero: each part less it,
+  // both exact in single, and so is the difference.
+  bool midpoint;
 };
 
-// One part stored as T at `bytes`, byte-swapped first when `Swap`, rounded
-// once to single.
-template <typename T, bool Swap>
-float part_value(const unsigned char* bytes) {
-  unsigned char b[sizeof(T)];
-  for (std::size_t i = 0; i < sizeof(T); ++i) b[i] = Swap ? bytes[sizeof(T) - 1 - i] : bytes[i];
-  T value;
-  std::memcpy(&value, b, sizeof value);
-  if constexpr (std::is_same_v<T, Half>) {
-    return half_value(value.bits);
-  } else {
-    return static_cast<float>(value);
-  }
-}
-
-using PartReader = float (*)(const unsigned char* bytes);
-
-template <typename T>
-PartReader part_reader(bool swap) {
-  return swap ? &part_value<T, true> : &part_value<T, false>;
-}
-
-// The reader of one part of numpy kind 'i', 'u' or 'f' and `size` bytes,
-// chosen once per array rather than per element; none for other sizes.
-PartReader part_reader(char kind, int size, bool swap) {
-  if (kind == 'f') {
-    if (size == 2) return part_reader<Half>(swap);
-    if (size == 4) return part_reader<float>(swap);
-    if (size == 8) return part_reader<double>(swap);
-    return nullptr;
-  }
-  const bool is_signed = kind == 'i';
-  switch (size) {
-    case 1:
-      return is_signed ? part_reader<std::int8_t>(swap) : part_reader<std::uint8_t>(swap);
-    case 2:
-      return is_signed ? part_reader<std::int16_t>(swap) : part_reader<std::uint16_t>(swap);
-    case 4:
-      return is_signed ? part_reader<std::int32_t>(swap) : part_reader<std::uint32_t>(swap);
-    case 8:
-      return is_signed ? part_reader<std::int64_t>(swap) : part_reader<std::uint64_t>(swap);
-    default:
-      return nullptr;
-  }
-}
-
-// One channel's values as a reader takes them: the parts of sample n at
-// base + n * step (the real part) and, unless the values are real, at
-// imaginary_offset bytes from it.
-struct Column {
-  const unsigned char* base;
-  std::int64_t step;
-  bool has_imaginary;
-  std::int64_t imaginary_offset;
-  PartReader read_part;
-  // Subtracted from each part: 127.5 for unsigned 8-bit pairs, whose
-  // midpoint is zero, else 0. Both exact in single, so is the difference.
-  float midpoint;
-};
-
-// A reader of rows gathered from one column per channel.
-tarvel::SampleReader column_reader(std::vector<Column> columns) {
-  return [columns = std::move(columns)](std::int64_t first, std::int64_t count, Complex* out) {
-    const auto channels = static_cast<std::int64_t>(columns.size());
-    for (std::int64_t k = 0; k < channels; ++k) {
-      const Column& c = columns[static_cast<std::size_t>(k)];
-      const unsigned char* part = c.base + first * c.step;
-      for (std::int64_t n = 0; n < count; ++n, part += c.step) {
-        out[n * channels + k] = {
-            c.read_part(part) - c.midpoint,
-            c.has_imaginary ? c.read_part(part + c.imaginary_offset) - c.midpoint : 0.0f};
+// A reader of rows cast by numpy itself, a block at a time, straight into
+// the library's block: each part rounded once to single, as numpy's casts
+// round, a real value with a zero imaginary part. It takes the GIL for each
+// block; numpy lets it go while it copies.
+tarvel::SampleReader cast_reader(std::vector<CastSource> sources, std::int64_t channels) {
+  return [sources = std::move(sources), channels](std::int64_t first, std::int64_t count,
+                                                  Complex* out) {
+    py::gil_scoped_acquire gil;
+    const py::module_ numpy = py::module_::import("numpy");
+    // The block's memory is the library's: the arrays over it own nothing.
+    const py::capsule unowned(out, [](void*) {});
+    const py::array rows(py::dtype::of<Complex>(), {count, channels},
+                         {channels * kElement, kElement}, out, unowned);
+    const py::array parts(py::dtype::of<float>(), {count, channels, py::ssize_t{2}},
+                          {channels * kElement, kElement, kElement / 2}, out, unowned);
+    const py::slice block(first, first + count, 1);
+    for (const CastSource& source : sources) {
+      const py::object from = py::reinterpret_borrow<py::object>(source.array)[block];
+      py::object to = source.pairs ? py::object(parts) : py::object(rows);
+      if (source.channel >= 0) to = to[py::make_tuple(py::slice(0, count, 1), source.channel)];
+      if (source.midpoint) {
+        numpy.attr("subtract")(from, py::float_(127.5), py::arg("out") = to,
+                               py::arg("dtype") = py::dtype::of<float>());
+      } else {
+        numpy.attr("copyto")(to, from, py::arg("casting") = "unsafe");
       }
     }
   };
+}
+
+bool is_uint8(const py::array& a) {
+  return a.dtype().kind() == 'u' && a.itemsize() == 1;
 }
 
 bool is_native(const py::array& a) {
@@ -161,33 +101,6 @@ bool is_aligned(const py::array& a) {
   return (a.flags() & py::detail::npy_api::NPY_ARRAY_ALIGNED_) != 0;
 }
 
-// The part reader of `a`'s dtype: one of its parts for integer pairs and
-// real values, half an element for complex ones; none for a dtype with no
-// portable layout (long double) or none at all (complex halves).
-PartReader part_reader_of(const py::array& a) {
-  const char kind = a.dtype().kind();
-  if (kind == 'c') {
-    const int part_size = static_cast<int>(a.itemsize()) / 2;
-    return part_size == 2 ? nullptr : part_reader('f', part_size, !is_native(a));
-  }
-  return part_reader(kind, static_cast<int>(a.itemsize()), !is_native(a));
-}
-
-// The column of values `a` holds at `base`, `step` bytes apart: complex
-// elements, real values, or with `pairs` I/Q pairs whose Q lies
-// `pair_step` bytes after the I.
-Column column_of(const py::array& a, const unsigned char* base, std::int64_t step, bool pairs,
-                 std::int64_t pair_step, PartReader read_part) {
-  const bool is_complex = a.dtype().kind() == 'c';
-  const bool midpoint = pairs && a.dtype().kind() == 'u' && a.itemsize() == 1;
-  return {base,
-          step,
-          is_complex || pairs,
-          pairs ? pair_step : a.itemsize() / 2,
-          read_part,
-          midpoint ? 127.5f : 0.0f};
-}
-
 // A stride in whole units of `unit` bytes; a dimension of one has no step.
 bool whole_stride(const py::array& a, int dim, py::ssize_t unit, std::int64_t& stride) {
   if (a.shape(dim) == 1) {
@@ -196,24 +109,6 @@ bool whole_stride(const py::array& a, int dim, py::ssize_t unit, std::int64_t& s
   }
   stride = a.strides(dim) / unit;
   return a.strides(dim) % unit == 0;
-}
-
-// The bytes [first, last) an array's elements take, from its data pointer,
-// shape and strides (numpy 2 has no numpy.byte_bounds in its namespace).
-std::pair<std::uintptr_t, std::uintptr_t> byte_extent(const py::array& a) {
-  auto first = reinterpret_cast<std::uintptr_t>(a.data());
-  std::uintptr_t last = first + static_cast<std::uintptr_t>(a.itemsize());
-  for (py::ssize_t dim = 0; dim < a.ndim(); ++dim) {
-    if (a.shape(dim) == 0) return {first, first};
-    const auto reach = static_cast<std::uintptr_t>(
-        (a.shape(dim) - 1) * (a.strides(dim) < 0 ? -a.strides(dim) : a.strides(dim)));
-    if (a.strides(dim) < 0) {
-      first -= reach;
-    } else {
-      last += reach;
-    }
-  }
-  return {first, last};
 }
 
 // Raises OSError (code 17) when `a` is, or is a view of, a numpy.memmap
@@ -239,7 +134,7 @@ void check_mapped_file(const py::array& a) {
           "the file has " + std::to_string(size) + " bytes, fewer than the " +
               std::to_string(mapped) + " it had when it was mapped: it was cut short",
           name);
-      error.attr("code") = 17;
+      error.attr("code") = static_cast<int>(Failure::end_of_file);
       PyErr_SetObject(PyExc_OSError, error.ptr());
       throw py::error_already_set();
     }
@@ -258,7 +153,7 @@ int channel_axis_of(py::handle channel_axis) {
   raise_with_code(PyExc_ValueError,
                   "channel_axis must be 0 (channels first) or 1 (samples first), not " +
                       py::repr(channel_axis).cast<std::string>(),
-                  1);
+                  Failure::illegal_function_call);
 }
 
 // The samples of a list or tuple of K numpy arrays, one channel each.
@@ -266,7 +161,7 @@ HeldSamples channel_list_samples(const py::sequence& list) {
   HeldSamples held;
   held.channels = static_cast<std::int64_t>(py::len(list));
   py::list kept;
-  std::vector<Column> columns;
+  std::vector<CastSource> sources;
   for (std::int64_t k = 0; k < held.channels; ++k) {
     py::array a = numeric_array(list[static_cast<std::size_t>(k)], "x", "iufc");
     const std::string which = "channel " + std::to_string(k) + " of x";
@@ -277,7 +172,7 @@ HeldSamples channel_list_samples(const py::sequence& list) {
                           " must have shape (S,) of numbers or (S, 2) of integer I/Q pairs, "
                           "not " +
                           shape_text(a),
-                      1);
+                      Failure::illegal_function_call);
     }
     if (k == 0) held.samples = a.shape(0);
     if (a.shape(0) != held.samples || a.shape(0) < 1) {
@@ -286,18 +181,14 @@ HeldSamples channel_list_samples(const py::sequence& list) {
                           " samples: every channel needs the same number, at least 1, and "
                           "channel 0 has " +
                           std::to_string(held.samples),
-                      1);
+                      Failure::illegal_function_call);
     }
     check_mapped_file(a);
-    // Long double values, with no portable layout, are converted whole.
-    if (part_reader_of(a) == nullptr) a = a.attr("astype")(py::dtype::of<Complex>());
-    columns.push_back(column_of(a, static_cast<const unsigned char*>(a.data()), a.strides(0), pairs,
-                                pairs ? a.strides(1) : 0, part_reader_of(a)));
-    held.extents.push_back(byte_extent(a));
+    sources.push_back({a.ptr(), k, pairs, pairs && is_uint8(a)});
     kept.append(a);
   }
   held.holder = kept;
-  held.read = column_reader(std::move(columns));
+  held.read = cast_reader(std::move(sources), held.channels);
   return held;
 }
 
@@ -323,7 +214,8 @@ HeldSamples samples_of(py::handle x, py::handle channel_axis) {
   }
   if (capture && axis != 1) {
     raise_with_code(PyExc_ValueError,
-                    "channel_axis must be 1 for a capture, whose channels are its own, not 0", 1);
+                    "channel_axis must be 1 for a capture, whose channels are its own, not 0",
+                    Failure::illegal_function_call);
   }
   if (arrays) return channel_list_samples(py::reinterpret_borrow<py::sequence>(given));
 
@@ -335,19 +227,20 @@ HeldSamples samples_of(py::handle x, py::handle channel_axis) {
     raise_with_code(PyExc_ValueError,
                     "x of integers with three axes holds I/Q pairs: its last axis must be 2, not " +
                         std::to_string(a.shape(2)) + " (shape " + shape_text(a) + ")",
-                    1);
+                    Failure::illegal_function_call);
   }
   if (!(a.ndim() == 2 || (a.ndim() == 3 && integer))) {
     raise_with_code(PyExc_ValueError,
                     "x must have shape " + form + ", samples and channels, or " +
                         form.substr(0, form.size() - 1) + ", 2) of integer I/Q pairs, not " +
                         shape_text(a),
-                    1);
+                    Failure::illegal_function_call);
   }
   if (a.shape(0) < 1 || a.shape(1) < 1) {
     raise_with_code(
         PyExc_ValueError,
-        "x has shape " + shape_text(a) + ": it needs at least one sample and one channel", 1);
+        "x has shape " + shape_text(a) + ": it needs at least one sample and one channel",
+        Failure::illegal_function_call);
   }
   check_mapped_file(a);
   // Channels first is the same samples with the strides swapped.
@@ -356,7 +249,6 @@ HeldSamples samples_of(py::handle x, py::handle channel_axis) {
   held.holder = a;
   held.samples = a.shape(0);
   held.channels = a.shape(1);
-  held.extents.push_back(byte_extent(a));
   const bool pairs = a.ndim() == 3;
   std::int64_t sample_stride = 0, channel_stride = 0;
   const py::ssize_t unit = pairs ? 2 * a.itemsize() : kElement;
@@ -375,23 +267,7 @@ HeldSamples samples_of(py::handle x, py::handle channel_axis) {
                  channel_stride};
     return held;
   }
-  if (const PartReader read_part = part_reader_of(a)) {
-    // Each part rounded to single once, as the tool stores what it reads; a
-    // real value has a zero imaginary part.
-    std::vector<Column> columns;
-    const auto* base = static_cast<const unsigned char*>(a.data());
-    for (std::int64_t k = 0; k < held.channels; ++k) {
-      columns.push_back(column_of(a, base + k * a.strides(1), a.strides(0), pairs,
-                                  pairs ? a.strides(2) : 0, read_part));
-    }
-    held.read = column_reader(std::move(columns));
-    return held;
-  }
-  // Long double values (never pairs, which are integers), converted whole.
-  a = a.attr("astype")(py::dtype::of<Complex>(), py::arg("order") = "C");
-  held.holder = a;
-  held.view = {static_cast<const Complex*>(a.data()), held.samples, held.channels, held.channels,
-               1};
+  held.read = cast_reader({{a.ptr(), -1, pairs, pairs && is_uint8(a)}}, held.channels);
   return held;
 }
 
@@ -410,8 +286,9 @@ void add_samples(tarvel::Accumulator& sums, const HeldSamples& samples,
   // The reader writes a row of x's K values where the accumulator takes its
   // own K: they must agree before the first block.
   if (samples.channels != sums.channels()) {
-    throw tarvel::Error(tarvel::Failure::illegal_function_call, "x has " + std::to_string(samples.channels) +
-                               " channels, the accumulator " + std::to_string(sums.channels()));
+    throw tarvel::Error(tarvel::Failure::illegal_function_call,
+                        "x has " + std::to_string(samples.channels) +
+                            " channels, the accumulator " + std::to_string(sums.channels()));
   }
   sums.add(samples.library(), options, stop);
 }
@@ -422,7 +299,7 @@ py::array out_array(py::handle out, std::int64_t samples) {
     raise_with_code(PyExc_TypeError,
                     "out must be a numpy.ndarray (or None), not " +
                         py::str(py::type::handle_of(out).attr("__name__")).cast<std::string>(),
-                    1);
+                    Failure::illegal_function_call);
   }
   py::array a = py::reinterpret_borrow<py::array>(out);
   out_buffer(a, samples);
@@ -434,25 +311,33 @@ std::span<Complex> out_buffer(py::array out, std::int64_t samples) {
   const std::string wanted = "out must be a writable contiguous complex64 array of shape (" +
                              std::to_string(samples) + ",)";
   if (!is_native_complex64(out))
-    raise_with_code(PyExc_ValueError, wanted + ", not dtype " + dtype_text(out), 1);
+    raise_with_code(PyExc_ValueError, wanted + ", not dtype " + dtype_text(out),
+                    Failure::illegal_function_call);
   if (out.ndim() != 1 || out.shape(0) != samples) {
-    raise_with_code(PyExc_ValueError, wanted + ", not shape " + shape_text(out), 1);
+    raise_with_code(PyExc_ValueError, wanted + ", not shape " + shape_text(out),
+                    Failure::illegal_function_call);
   }
   if (samples > 1 && out.strides(0) != kElement) {
     raise_with_code(
         PyExc_ValueError,
-        wanted + ", not one with a stride of " + std::to_string(out.strides(0)) + " bytes", 1);
+        wanted + ", not one with a stride of " + std::to_string(out.strides(0)) + " bytes",
+        Failure::illegal_function_call);
   }
-  if (!out.writeable()) raise_with_code(PyExc_ValueError, wanted + ", not a read-only one", 1);
+  if (!out.writeable())
+    raise_with_code(PyExc_ValueError, wanted + ", not a read-only one",
+                    Failure::illegal_function_call);
   return {static_cast<Complex*>(out.mutable_data()), static_cast<std::size_t>(samples)};
 }
 
-bool may_overlap(const HeldSamples& samples, std::span<const Complex> y) {
-  const auto y_begin = reinterpret_cast<std::uintptr_t>(y.data());
-  const auto y_end = reinterpret_cast<std::uintptr_t>(y.data() + y.size());
-  return std::any_of(samples.extents.begin(), samples.extents.end(), [&](const auto& extent) {
-    return extent.first < y_end && y_begin < extent.second;
-  });
+bool may_overlap(const HeldSamples& samples, const py::array& out) {
+  const py::object may_share_memory = py::module_::import("numpy").attr("may_share_memory");
+  const py::list arrays = py::isinstance<py::list>(samples.holder)
+                              ? py::reinterpret_borrow<py::list>(samples.holder)
+                              : py::make_tuple(samples.holder).cast<py::list>();
+  for (const py::handle array : arrays) {
+    if (may_share_memory(array, out).cast<bool>()) return true;
+  }
+  return false;
 }
 
 namespace {
@@ -464,7 +349,8 @@ py::array_t<T> contiguous_vector(py::handle v, const char* name, const char* kin
   py::array a = numeric_array(v, name, kinds);
   if (a.ndim() != 1) {
     raise_with_code(PyExc_ValueError,
-                    std::string(name) + " must have shape (S,), not " + shape_text(a), 1);
+                    std::string(name) + " must have shape (S,), not " + shape_text(a),
+                    Failure::illegal_function_call);
   }
   return py::module_::import("numpy").attr("ascontiguousarray")(a, py::dtype::of<T>());
 }

@@ -27,8 +27,6 @@ struct HeldSamples {
   tarvel::PairView pairs{};
   tarvel::SampleReader read;
   std::int64_t samples = 0, channels = 0;
-  // The bytes [begin, end) of each array read, for out's overlap.
-  std::vector<std::pair<std::uintptr_t, std::uintptr_t>> extents;
 
   tarvel::Samples library() const;
 };
@@ -39,8 +37,7 @@ struct HeldSamples {
 //    swapped, not the samples). A native aligned complex64 array whose
 //    strides are whole elements is read in place, and so are native int16,
 //    int8 and uint8 pairs (uint8 as value - 127.5) whose pair strides are
-//    whole pairs; any other through a reader (long double arrays, which have
-//    no portable layout, converted whole first).
+//    whole pairs; any other through a reader.
 //  - a list or tuple of K numpy arrays of S samples each, one per channel:
 //    1-D of numbers, or (S, 2) of integer pairs, read through a reader.
 //  - an object with __tarvel_samples__() (a capture), which gives one of
@@ -70,8 +67,8 @@ void add_samples(tarvel::Accumulator& sums, const HeldSamples& samples,
 pybind11::array out_array(pybind11::handle out, std::int64_t samples);
 std::span<std::complex<float>> out_buffer(pybind11::array out, std::int64_t samples);
 
-// Whether the bytes `samples` reads and those of `y` may overlap.
-bool may_overlap(const HeldSamples& samples, std::span<const std::complex<float>> y);
+// Whether the arrays `samples` reads and `out` may share memory.
+bool may_overlap(const HeldSamples& samples, const pybind11::array& out);
 
 // A 1-D real array of numbers as contiguous float64, or a 1-D array of
 // numbers as contiguous complex64, copied only when it is not one already;

@@ -20,7 +20,8 @@ namespace tarvel::python {
 // GIL just long enough to run Python's signal handlers; when one raises
 // (KeyboardInterrupt on Ctrl-C) the call is asked to stop, is waited for, and
 // that exception is raised, with `code` 9 (the tool's status for an
-// interrupted run) on a KeyboardInterrupt. `call` must not touch Python.
+// interrupted run) on a KeyboardInterrupt. `call` and the threads it starts
+// may take the GIL for a moment (a reader casting a block with numpy).
 template <typename Call>
 auto call_interruptibly(Call&& call) -> decltype(call(std::stop_token{})) {
   using Result = decltype(call(std::stop_token{}));
