@@ -21,6 +21,15 @@ void append_complex(std::string& out, std::complex<float> value) {
   append_single(out, value.imag());
 }
 
+// "re imj  snr dB SNR", the line of a signal and of the combined signal.
+void append_signal_line(std::string& out, std::complex<float> value, float snr_db) {
+  append_complex(out, value);
+  out += "j  ";
+  append_single(out, snr_db);
+  out += " dB SNR";
+  out += kLineEnd;
+}
+
 // A count as "% d" prints it, with the blank after it that parts it from
 // the next word.
 void append_count(std::string& out, std::int64_t count) {
@@ -68,13 +77,7 @@ void write_reading_line(ReportSink& sink, std::string_view input_name, std::int6
 void write_signals(ReportSink& sink, std::span<const std::complex<float>> signals,
                    std::span<const float> snr_db) {
   std::string text = section("signals:");
-  for (std::size_t k = 0; k < signals.size(); ++k) {
-    append_complex(text, signals[k]);
-    text += "j  ";
-    append_single(text, snr_db[k]);
-    text += " dB SNR";
-    text += kLineEnd;
-  }
+  for (std::size_t k = 0; k < signals.size(); ++k) append_signal_line(text, signals[k], snr_db[k]);
   sink.put(text);
 }
 
@@ -113,11 +116,7 @@ void write_weights(ReportSink& sink, std::span<const std::complex<float>> weight
 
 void write_combined(ReportSink& sink, std::complex<float> mean, float snr_db) {
   std::string text = section("combined signal:");
-  append_complex(text, mean);
-  text += "j  ";
-  append_single(text, snr_db);
-  text += " dB SNR";
-  text += kLineEnd;
+  append_signal_line(text, mean, snr_db);
   sink.put(text);
 }
 
