@@ -94,9 +94,10 @@ enum class Failure : int {
 };
 
 // A failure, with the command's message for it. what() says what failed and
-// names the file where there is one; path() is that file, and reason() the
-// system's own reason where the system refused (the error number of a failed
-// open or write, in std::generic_category, or a folder's EISDIR), else empty.
+// names the file where there is one; path() is that file, and reason() why,
+// as an error number in std::generic_category: the system's for a failed
+// open, create or write, EISDIR for a folder, EINVAL for a file the reader
+// cannot take (a device, pipe or socket); else empty.
 class Error : public std::runtime_error {
  public:
   Error(Failure failure, const std::string& what, std::error_code reason = {},
