@@ -14,6 +14,7 @@
 #include "combine/combining.h"
 #include "support/combine_arrays.h"
 #include "support/extended_reference.h"
+#include "support/simd_levels.h"
 
 namespace tarvel::testing {
 namespace {
@@ -55,11 +56,9 @@ void expect_as_reference(const SampleRows& rows, const std::vector<Complex>& wei
   const Samples x = make_samples(rows);
   const ComplexVector v = make_vector(weights);
   const Signal expected = reference_signal(x, v);
-  for (detail::SimdLevel level : supported_levels()) {
-    SCOPED_TRACE(what + ", " + level_name(level) + ", K = " + std::to_string(weights.size()) +
-                 ", S = " + std::to_string(x.count));
-    expect_signal(x, v, expected, level);
-  }
+  SCOPED_TRACE(what + ", K = " + std::to_string(weights.size()) +
+               ", S = " + std::to_string(x.count));
+  for_each_supported_level([&](detail::SimdLevel level) { expect_signal(x, v, expected, level); });
 }
 
 constexpr ValueRange kRanges[] = {

@@ -15,6 +15,7 @@
 #include "runtime/helper_thread.h"
 #include "support/combine_arrays.h"
 #include "support/extended_reference.h"
+#include "support/simd_levels.h"
 
 namespace tarvel::testing {
 namespace {
@@ -30,11 +31,10 @@ void expect_as_reference(const SampleRows& rows, const std::string& what,
   ComplexVector expected_m = allocate_vector(channels);
   ComplexMatrix expected_r = allocate_matrix(channels);
   reference::compute_means_and_covariance(x.xr, x.xi, expected_m, expected_r);
-  for (const int workers : worker_counts)
-    for (detail::SimdLevel level : supported_levels()) {
-      SCOPED_TRACE(what + ", " + level_name(level) + ", K = " + std::to_string(channels) +
-                   ", S = " + std::to_string(x.count) + ", " + std::to_string(workers) +
-                   " workers");
+  for (const int workers : worker_counts) {
+    SCOPED_TRACE(what + ", K = " + std::to_string(channels) + ", S = " + std::to_string(x.count) +
+                 ", " + std::to_string(workers) + " workers");
+    for_each_supported_level([&](detail::SimdLevel level) {
       ComplexVector m = allocate_vector(channels);
       ComplexMatrix r = allocate_matrix(channels);
       force_worker_count(workers);
@@ -44,7 +44,8 @@ void expect_as_reference(const SampleRows& rows, const std::string& what,
       EXPECT_TRUE(same_floats(m.im.data(), expected_m.im.data(), channels)) << "mi";
       EXPECT_TRUE(same_floats(r.re.row(1), expected_r.re.row(1), channels * channels)) << "Rr";
       EXPECT_TRUE(same_floats(r.im.row(1), expected_r.im.row(1), channels * channels)) << "Ri";
-    }
+    });
+  }
 }
 
 // Each channel's samples x, then -x: the means are exactly 0, so the

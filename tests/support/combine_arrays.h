@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "combine/complex_arrays.h"
-#include "combine/simd_level.h"
 #include "runtime/arrays.h"
 
 namespace tarvel::testing {
@@ -215,28 +214,6 @@ inline float random_special(std::mt19937_64& random) {
                                -7.0f};
   std::uniform_int_distribution<std::size_t> pick(0, std::size(kValues) - 1);
   return kValues[pick(random)];
-}
-
-// The vector levels this processor can run, the scalar one first.
-inline std::vector<detail::SimdLevel> supported_levels() {
-  std::vector<detail::SimdLevel> levels;
-  for (detail::SimdLevel level :
-       {detail::SimdLevel::kScalar, detail::SimdLevel::kVector128, detail::SimdLevel::kVector256}) {
-    if (detail::simd_level_supported(level)) levels.push_back(level);
-  }
-  return levels;
-}
-
-inline const char* level_name(detail::SimdLevel level) {
-  switch (level) {
-    case detail::SimdLevel::kScalar:
-      return "scalar";
-    case detail::SimdLevel::kVector128:
-      return "128-bit vectors";
-    case detail::SimdLevel::kVector256:
-      return "256-bit vectors";
-  }
-  return "?";
 }
 
 }  // namespace tarvel::testing
