@@ -4,26 +4,14 @@
 
 #include <cmath>
 #include <cstdint>
-#include <limits>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "combine/combine_test_support.h"
+#include "support/combine_arrays.h"
 
-namespace tarvel {
+namespace tarvel::testing {
 namespace {
-
-using testing::Complex;
-using testing::equal_value;
-using testing::make_samples;
-using testing::near;
-using testing::prints_as;
-using testing::same_float;
-using testing::SampleRows;
-
-constexpr float kInf = std::numeric_limits<float>::infinity();
-constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
 struct Statistics {
   ComplexVector m;
@@ -32,12 +20,11 @@ struct Statistics {
 };
 
 Statistics compute(const SampleRows& rows) {
-  const testing::Samples x = make_samples(rows);
-  const auto channels = static_cast<std::int64_t>(rows.front().size());
-  Statistics s{testing::allocate_vector(channels), testing::allocate_matrix(channels), {}};
+  const Samples x = make_samples(rows);
+  Statistics s{allocate_vector(x.channels), allocate_matrix(x.channels), {}};
   compute_means_and_covariance(x.xr, x.xi, s.m, s.R);
-  EXPECT_EQ(s.snr.allocate(channels), kNoError);
-  compute_channel_snr(s.m, s.R, static_cast<std::int64_t>(rows.size()), s.snr);
+  EXPECT_EQ(s.snr.allocate(x.channels), kNoError);
+  compute_channel_snr(s.m, s.R, x.count, s.snr);
   return s;
 }
 
@@ -230,4 +217,4 @@ TEST(ChannelStatistics, RandomSamplesMatchTheDefinitions) {
 }
 
 }  // namespace
-}  // namespace tarvel
+}  // namespace tarvel::testing

@@ -5,58 +5,60 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <limits>
+#include <optional>
 #include <random>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "combine/combine_test_support.h"
 #include "combine/combining.h"
+#include "support/combine_arrays.h"
 #include "support/extended_reference.h"
+#include "support/simd_levels.h"
 
-namespace tarvel {
+namespace tarvel::testing {
 namespace {
 
-using testing::Complex;
-using testing::level_name;
-using testing::same_floats;
-using testing::SampleRows;
-using testing::ValueRange;
+// The reference's combined signal of `x` and `v`.
+struct Signal {
+  Array1<float> yr;
+  Array1<float> yi;
+};
 
-constexpr float kInf = std::numeric_limits<float>::infinity();
-constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
-
-void expect_as_reference(const SampleRows& rows, const std::vector<Complex>& weights,
-                         const std::string& what) {
-  const testing::Samples x = testing::make_samples(rows);
-  const ComplexVector v = testing::make_vector(weights);
-  const auto samples = static_cast<std::int64_t>(rows.size());
-  Array1<float> expected_r;
-  Array1<float> expected_i;
-  ASSERT_EQ(expected_r.allocate(samples), kNoError);
-  ASSERT_EQ(expected_i.allocate(samples), kNoError);
-  reference::combine_signal(x.xr, x.xi, v, expected_r, expected_i);
-  for (detail::SimdLevel level : testing::supported_levels()) {
-    SCOPED_TRACE(what + ", " + level_name(level) + ", K = " + std::to_string(weights.size()) +
-                 ", S = " + std::to_string(samples));
-    Array1<float> yr;
-    Array1<float> yi;
-    ASSERT_EQ(yr.allocate(samples), kNoError);
-    ASSERT_EQ(yi.allocate(samples), kNoError);
-    combine_signal(x.xr, x.xi, v, yr, yi, level);
-    EXPECT_TRUE(same_floats(yr.data(), expected_r.data(), samples)) << "yr";
-    EXPECT_TRUE(same_floats(yi.data(), expected_i.data(), samples)) << "yi";
-  }
+Signal reference_signal(const Samples& x, const ComplexVector& v) {
+  Signal expected;
+  EXPECT_EQ(expected.yr.allocate(x.count), kNoError);
+  EXPECT_EQ(expected.yi.allocate(x.count), kNoError);
+  reference::combine_signal(x.xr, x.xi, v, expected.yr, expected.yi);
+  return expected;
 }
 
-std::vector<Complex> random_values(std::mt19937_64& random, const ValueRange& range,
-                                   std::int64_t count) {
-  std::vector<Complex> values(count);
-  for (Complex& x : values) {
-    x = {testing::random_float(random, range), testing::random_float(random, range)};
+// The fast combined signal at `level`, among `workers` threads or as many as
+// the machine has, expected to be the reference's bit for bit.
+void expect_signal(const Samples& x, const ComplexVector& v, const Signal& expected,
+                   detail::SimdLevel level, std::optional<int> workers = std::nullopt) {
+  Signal y;
+  ASSERT_EQ(y.yr.allocate(x.count), kNoError);
+  ASSERT_EQ(y.yi.allocate(x.count), kNoError);
+  if (workers) {
+    combine_signal(x.xr, x.xi, v, y.yr, y.yi, level, *workers);
+  } else {
+    combine_signal(x.xr, x.xi, v, y.yr, y.yi, level);
   }
-  return values;
+  EXPECT_TRUE(same_floats(y.yr.data(), expected.yr.data(), x.count)) << "yr";
+  EXPECT_TRUE(same_floats(y.yi.data(), expected.yi.data(), x.count)) << "yi";
+}
+
+// The fast combined signal at every supported level, against the
+// reference's.
+void expect_as_reference(const SampleRows& rows, const std::vector<Complex>& weights,
+                         const std::string& what) {
+  const Samples x = make_samples(rows);
+  const ComplexVector v = make_vector(weights);
+  const Signal expected = reference_signal(x, v);
+  SCOPED_TRACE(what + ", K = " + std::to_string(weights.size()) +
+               ", S = " + std::to_string(x.count));
+  for_each_supported_level([&](detail::SimdLevel level) { expect_signal(x, v, expected, level); });
 }
 
 constexpr ValueRange kRanges[] = {
@@ -75,9 +77,7 @@ TEST(CombiningKernel, RandomSamplesOfSeveralMagnitudes) {
     for (std::int64_t channels : {1, 2, 3, 4, 5, 7, 8, 16, 17}) {
       // Sample counts around the vector widths, so that tails run too.
       for (std::int64_t samples : {1, 3, 4, 5, 9, 13}) {
-        SampleRows rows;
-        for (std::int64_t n = 0; n < samples; ++n)
-          rows.push_back(random_values(random, range, channels));
+        const SampleRows rows = random_rows(random, range, samples, channels);
         const ValueRange weight_range = {"", 24, -3, 3};
         expect_as_reference(rows, random_values(random, weight_range, channels), range.name);
         expect_as_reference(rows, random_values(random, range, channels), range.name);
@@ -94,28 +94,15 @@ TEST(CombiningKernel, LargeSignalsCombinedInParts) {
   const ValueRange range = {"", 24, -2, 2};
   for (const auto& [channels, samples] :
        {std::pair<std::int64_t, std::int64_t>{1, 70001}, {4, 20001}, {16, 4097}, {2, 540007}}) {
-    SampleRows rows;
-    for (std::int64_t n = 0; n < samples; ++n) {
-      rows.push_back(random_values(random, range, channels));
-    }
+    const SampleRows rows = random_rows(random, range, samples, channels);
     const std::vector<Complex> weights = random_values(random, range, channels);
     expect_as_reference(rows, weights, "parts");
-    const testing::Samples x = testing::make_samples(rows);
-    const ComplexVector v = testing::make_vector(weights);
-    Array1<float> expected_r;
-    Array1<float> expected_i;
-    ASSERT_EQ(expected_r.allocate(samples), kNoError);
-    ASSERT_EQ(expected_i.allocate(samples), kNoError);
-    reference::combine_signal(x.xr, x.xi, v, expected_r, expected_i);
+    const Samples x = make_samples(rows);
+    const ComplexVector v = make_vector(weights);
+    const Signal expected = reference_signal(x, v);
     for (const int workers : {1, 2, 3, 7, 16}) {
       SCOPED_TRACE(std::to_string(workers) + " workers, S = " + std::to_string(samples));
-      Array1<float> yr;
-      Array1<float> yi;
-      ASSERT_EQ(yr.allocate(samples), kNoError);
-      ASSERT_EQ(yi.allocate(samples), kNoError);
-      combine_signal(x.xr, x.xi, v, yr, yi, detail::best_simd_level(), workers);
-      EXPECT_TRUE(same_floats(yr.data(), expected_r.data(), samples)) << "yr";
-      EXPECT_TRUE(same_floats(yi.data(), expected_i.data(), samples)) << "yi";
+      expect_signal(x, v, expected, detail::best_simd_level(), workers);
     }
   }
 }
@@ -126,12 +113,10 @@ TEST(CombiningKernel, SpecialValues) {
     for (int round = 0; round < 8; ++round) {
       SampleRows rows(9, std::vector<Complex>(channels));
       for (auto& row : rows) {
-        for (Complex& x : row)
-          x = {testing::random_special(random), testing::random_special(random)};
+        for (Complex& x : row) x = {random_special(random), random_special(random)};
       }
       std::vector<Complex> weights(channels);
-      for (Complex& w : weights)
-        w = {testing::random_special(random), testing::random_special(random)};
+      for (Complex& w : weights) w = {random_special(random), random_special(random)};
       expect_as_reference(rows, weights, "special values, round " + std::to_string(round));
     }
   }
@@ -189,4 +174,4 @@ TEST(CombiningKernel, StepsWhoseDoubleEvaluationRoundsDifferently) {
 }
 
 }  // namespace
-}  // namespace tarvel
+}  // namespace tarvel::testing

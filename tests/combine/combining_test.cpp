@@ -8,33 +8,19 @@
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
-#include <limits>
 #include <random>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "combine/channel_statistics.h"
-#include "combine/combine_test_support.h"
 #include "combine/extended.h"
 #include "combine/matrix_inversion.h"
+#include "support/combine_arrays.h"
 #include "support/extended_reference.h"
 
-namespace tarvel {
+namespace tarvel::testing {
 namespace {
-
-using testing::Complex;
-using testing::equal_value;
-using testing::make_matrix;
-using testing::make_samples;
-using testing::make_vector;
-using testing::near;
-using testing::prints_as;
-using testing::same_float;
-using testing::SampleRows;
-
-constexpr float kInf = std::numeric_limits<float>::infinity();
-constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
 Array1<float> make_array(const std::vector<float>& values) {
   Array1<float> a;
@@ -60,18 +46,18 @@ struct RunResults {
 };
 
 RunResults run(const SampleRows& rows) {
-  const testing::Samples x = make_samples(rows);
-  const auto samples = static_cast<std::int64_t>(rows.size());
-  const auto channels = static_cast<std::int64_t>(rows.front().size());
+  const Samples x = make_samples(rows);
+  const std::int64_t samples = x.count;
+  const std::int64_t channels = x.channels;
   RunResults r;
-  r.m = testing::allocate_vector(channels);
-  r.R = testing::allocate_matrix(channels);
+  r.m = allocate_vector(channels);
+  r.R = allocate_matrix(channels);
   compute_means_and_covariance(x.xr, x.xi, r.m, r.R);
   EXPECT_EQ(r.snr.allocate(channels), kNoError);
   compute_channel_snr(r.m, r.R, samples, r.snr);
-  r.B = testing::allocate_matrix(channels);
-  r.w = testing::allocate_vector(channels);
-  r.v = testing::allocate_vector(channels);
+  r.B = allocate_matrix(channels);
+  r.w = allocate_vector(channels);
+  r.v = allocate_vector(channels);
   invert_complex_matrix(r.R.re, r.R.im, r.B.re, r.B.im, channels);
   for (std::int64_t k = 1; k <= channels; ++k) r.B.im(k, k) = 0;
   compute_optimum_weights(r.m, r.B, r.w);
@@ -161,7 +147,7 @@ TEST(Combining, SingleSampleWithSeveralChannels) {
 TEST(Combining, WeightsAreTheConjugateOfInverseTimesMeans) {
   const ComplexVector m = make_vector({{1, 1}, {2, -1}});
   const ComplexMatrix B = make_matrix({{{1, 0}, {0, 2}}, {{3, 0}, {1, -1}}});
-  ComplexVector w = testing::allocate_vector(2);
+  ComplexVector w = allocate_vector(2);
   compute_optimum_weights(m, B, w);
   // B m = (3 + 5j, 4 + 0j); the second imaginary sum is +0, so its negation
   // is -0.
@@ -181,12 +167,12 @@ TEST(Combining, WeightedSumsAreRoundedAfterEveryChannelInOrder) {
       {{0, 1}, {0, tiny}, {0, tiny}},
       {{0, 0}, {0, 0}, {0, 0}},
   });
-  ComplexVector w = testing::allocate_vector(3);
+  ComplexVector w = allocate_vector(3);
   compute_optimum_weights(m, B, w);
   EXPECT_TRUE(same_float(w.re(1), 1));
   EXPECT_TRUE(same_float(w.im(2), -1));
 
-  const testing::Samples x = make_samples({{{1, 1}, {tiny, tiny}, {tiny, tiny}}});
+  const Samples x = make_samples({{{1, 1}, {tiny, tiny}, {tiny, tiny}}});
   const ComplexVector v = make_vector({{1, 0}, {1, 0}, {1, 0}});
   Array1<float> yr = make_array({0});
   Array1<float> yi = make_array({0});
@@ -245,7 +231,7 @@ TEST(Combining, NormalisationDividesByTheReferenceWeight) {
   for (const NormalisationRow& row : rows) {
     SCOPED_TRACE(row.name);
     const ComplexVector w = make_vector(row.w);
-    ComplexVector v = testing::allocate_vector(static_cast<std::int64_t>(row.w.size()));
+    ComplexVector v = allocate_vector(static_cast<std::int64_t>(row.w.size()));
     normalise_weights(w, row.ref, v);
     for (std::int64_t k = 1; k <= v.re.size(); ++k) {
       EXPECT_TRUE(same_float(v.re(k), row.v[k - 1].re)) << k;
@@ -255,9 +241,9 @@ TEST(Combining, NormalisationDividesByTheReferenceWeight) {
 }
 
 TEST(Combining, HugeReferenceWeightPassesTheReferenceChannelThrough) {
-  const testing::Samples x = make_samples({{{1.5f, -2}, {7, 7}}, {{-3, 0.25f}, {1, -9}}});
+  const Samples x = make_samples({{{1.5f, -2}, {7, 7}}, {{-3, 0.25f}, {1, -9}}});
   const ComplexVector w = make_vector({{1e20f, -1e20f}, {3, 4}});
-  ComplexVector v = testing::allocate_vector(2);
+  ComplexVector v = allocate_vector(2);
   normalise_weights(w, 1, v);
   Array1<float> yr = make_array({0, 0});
   Array1<float> yi = make_array({0, 0});
@@ -269,7 +255,7 @@ TEST(Combining, HugeReferenceWeightPassesTheReferenceChannelThrough) {
 }
 
 TEST(Combining, CombinedSignalAppliesTheWeightsUnconjugated) {
-  const testing::Samples x = make_samples({{{1, 2}, {3, 4}}, {{-1, 0}, {0, 0.5f}}});
+  const Samples x = make_samples({{{1, 2}, {3, 4}}, {{-1, 0}, {0, 0.5f}}});
   const ComplexVector v = make_vector({{1, 0}, {0, 1}});
   Array1<float> yr = make_array({0, 0});
   Array1<float> yi = make_array({0, 0});
@@ -358,7 +344,7 @@ TEST(Combining, CombinedMeanIsRoundedAfterEveryAddition) {
 // bit, on values of several magnitudes and on special values.
 TEST(Combining, CombinedStatisticsMatchTheExtendedReference) {
   std::mt19937_64 random(37);
-  const testing::ValueRange ranges[] = {
+  const ValueRange ranges[] = {
       {"13-bit significands", 13, -3, 3},
       {"wide exponents", 24, -60, 60},
       {"subnormal", 24, -149, -127},
@@ -369,10 +355,8 @@ TEST(Combining, CombinedStatisticsMatchTheExtendedReference) {
       std::vector<float> yr(samples);
       std::vector<float> yi(samples);
       for (std::int64_t n = 0; n < samples; ++n) {
-        yr[n] = variant < 4 ? testing::random_float(random, ranges[variant])
-                            : testing::random_special(random);
-        yi[n] = variant < 4 ? testing::random_float(random, ranges[variant])
-                            : testing::random_special(random);
+        yr[n] = variant < 4 ? random_float(random, ranges[variant]) : random_special(random);
+        yi[n] = variant < 4 ? random_float(random, ranges[variant]) : random_special(random);
       }
       SCOPED_TRACE("S = " + std::to_string(samples) + ", variant " + std::to_string(variant));
       const CombinedStatistics c = compute_combined_statistics(make_array(yr), make_array(yi));
@@ -495,7 +479,7 @@ TEST(Combining, CombinedStatisticsMatchTheReferenceOnHardCases) {
 // Random vectors, many of them hard, against the extended reference.
 TEST(Combining, CombinedStatisticsMatchTheReferenceOnRandomVectors) {
   std::mt19937_64 random(53);
-  const testing::ValueRange ranges[] = {
+  const ValueRange ranges[] = {
       {"ordinary", 24, -3, 3},       {"13-bit significands", 13, -2, 2},
       {"subnormal", 24, -149, -127}, {"tiny, subnormal noise power", 24, -75, -60},
       {"huge", 24, 100, 127},
@@ -510,13 +494,13 @@ TEST(Combining, CombinedStatisticsMatchTheReferenceOnRandomVectors) {
     std::vector<float> yi;
     if (variant < 5) {
       for (int n = 0; n < samples; ++n) {
-        yr.push_back(testing::random_float(random, ranges[variant]));
-        yi.push_back(testing::random_float(random, ranges[variant]));
+        yr.push_back(random_float(random, ranges[variant]));
+        yi.push_back(random_float(random, ranges[variant]));
       }
     } else if (variant == 5) {
       for (int n = 0; n < samples; ++n) {
-        yr.push_back(testing::random_special(random));
-        yi.push_back(testing::random_float(random, ranges[0]));
+        yr.push_back(random_special(random));
+        yi.push_back(random_float(random, ranges[0]));
         if ((random() & 3) == 0) std::swap(yr.back(), yi.back());
       }
     } else {
@@ -527,9 +511,9 @@ TEST(Combining, CombinedStatisticsMatchTheReferenceOnRandomVectors) {
       // imaginary parts are pairs of residues whose squares lie far below the
       // real ones'.
       const int exponent = static_cast<int>(random() % 5) - 2;
-      const testing::ValueRange pair_range = {"", 13, exponent, exponent};
+      const ValueRange pair_range = {"", 13, exponent, exponent};
       for (int n = 0; n + 1 < std::max(samples, 2); n += 2) {
-        const float y = testing::random_float(random, pair_range);
+        const float y = random_float(random, pair_range);
         const float residue = std::ldexp(1.0f, exponent - 27 - static_cast<int>(random() % 8));
         yr.insert(yr.end(), {y, -y});
         yi.insert(yi.end(), {residue, -residue});
@@ -539,7 +523,7 @@ TEST(Combining, CombinedStatisticsMatchTheReferenceOnRandomVectors) {
           variant == 6
               ? std::ldexp(1 + static_cast<float>(static_cast<int>(random() % 17) - 8) * 0x1p-13f,
                            exponent - 53)
-              : testing::random_float(random, {"", 12, exponent - 80, exponent - 30});
+              : random_float(random, {"", 12, exponent - 80, exponent - 30});
       yr.push_back(mean * count);  // exact: count is small and mean short
       yi.push_back(0);
     }
@@ -615,4 +599,4 @@ TEST(Combining, RandomSamplesMatchTheDefinitions) {
 }
 
 }  // namespace
-}  // namespace tarvel
+}  // namespace tarvel::testing

@@ -12,18 +12,13 @@
 #include <vector>
 
 #include "combine/channel_statistics.h"
-#include "combine/combine_test_support.h"
 #include "runtime/helper_thread.h"
+#include "support/combine_arrays.h"
 #include "support/extended_reference.h"
+#include "support/simd_levels.h"
 
-namespace tarvel {
+namespace tarvel::testing {
 namespace {
-
-using testing::Complex;
-using testing::level_name;
-using testing::same_floats;
-using testing::SampleRows;
-using testing::ValueRange;
 
 constexpr std::int64_t kChannelCounts[] = {1, 2, 3, 4, 5, 7, 8, 16, 17};
 
@@ -31,18 +26,17 @@ constexpr std::int64_t kChannelCounts[] = {1, 2, 3, 4, 5, 7, 8, 16, 17};
 // same samples and expects the same bits everywhere.
 void expect_as_reference(const SampleRows& rows, const std::string& what,
                          const std::vector<int>& worker_counts = {0}) {
-  const testing::Samples x = testing::make_samples(rows);
-  const auto channels = static_cast<std::int64_t>(rows.front().size());
-  ComplexVector expected_m = testing::allocate_vector(channels);
-  ComplexMatrix expected_r = testing::allocate_matrix(channels);
+  const Samples x = make_samples(rows);
+  const std::int64_t channels = x.channels;
+  ComplexVector expected_m = allocate_vector(channels);
+  ComplexMatrix expected_r = allocate_matrix(channels);
   reference::compute_means_and_covariance(x.xr, x.xi, expected_m, expected_r);
-  for (const int workers : worker_counts)
-    for (detail::SimdLevel level : testing::supported_levels()) {
-      SCOPED_TRACE(what + ", " + level_name(level) + ", K = " + std::to_string(channels) +
-                   ", S = " + std::to_string(rows.size()) + ", " + std::to_string(workers) +
-                   " workers");
-      ComplexVector m = testing::allocate_vector(channels);
-      ComplexMatrix r = testing::allocate_matrix(channels);
+  for (const int workers : worker_counts) {
+    SCOPED_TRACE(what + ", K = " + std::to_string(channels) + ", S = " + std::to_string(x.count) +
+                 ", " + std::to_string(workers) + " workers");
+    for_each_supported_level([&](detail::SimdLevel level) {
+      ComplexVector m = allocate_vector(channels);
+      ComplexMatrix r = allocate_matrix(channels);
       force_worker_count(workers);
       compute_means_and_covariance(x.xr, x.xi, m, r, level);
       force_worker_count(0);
@@ -50,17 +44,8 @@ void expect_as_reference(const SampleRows& rows, const std::string& what,
       EXPECT_TRUE(same_floats(m.im.data(), expected_m.im.data(), channels)) << "mi";
       EXPECT_TRUE(same_floats(r.re.row(1), expected_r.re.row(1), channels * channels)) << "Rr";
       EXPECT_TRUE(same_floats(r.im.row(1), expected_r.im.row(1), channels * channels)) << "Ri";
-    }
-}
-
-SampleRows random_rows(std::mt19937_64& random, const ValueRange& range, std::int64_t samples,
-                       std::int64_t channels) {
-  SampleRows rows(samples, std::vector<Complex>(channels));
-  for (auto& row : rows) {
-    for (Complex& x : row)
-      x = {testing::random_float(random, range), testing::random_float(random, range)};
+    });
   }
-  return rows;
 }
 
 // Each channel's samples x, then -x: the means are exactly 0, so the
@@ -114,9 +99,9 @@ TEST(CovarianceKernel, MixedMagnitudesWithinOneSample) {
   const ValueRange fine = {"", 16, -90, -60};
   for (std::int64_t channels : {4, 5, 8, 16, 17, 300}) {
     SampleRows rows = random_rows(random, coarse, 5, channels);
-    rows[2][channels - 1].re = testing::random_float(random, fine);
-    rows[2][channels / 2].im = testing::random_float(random, fine);
-    rows[3][0] = {testing::random_float(random, fine), testing::random_float(random, fine)};
+    rows[2][channels - 1].re = random_float(random, fine);
+    rows[2][channels / 2].im = random_float(random, fine);
+    rows[3][0] = {random_float(random, fine), random_float(random, fine)};
     expect_as_reference(rows, "mixed magnitudes");
   }
 }
@@ -127,8 +112,7 @@ TEST(CovarianceKernel, SpecialValues) {
     for (int round = 0; round < 6; ++round) {
       SampleRows rows(4, std::vector<Complex>(channels));
       for (auto& row : rows) {
-        for (Complex& x : row)
-          x = {testing::random_special(random), testing::random_special(random)};
+        for (Complex& x : row) x = {random_special(random), random_special(random)};
       }
       expect_as_reference(rows, "special values, round " + std::to_string(round));
     }
@@ -190,4 +174,4 @@ TEST(CovarianceKernel, MoreChannelsThanOneBlockOfColumns) {
 }
 
 }  // namespace
-}  // namespace tarvel
+}  // namespace tarvel::testing

@@ -10,7 +10,7 @@
 #include <limits>
 #include <random>
 
-#include "combine/combine_test_support.h"
+#include "support/combine_arrays.h"
 
 namespace tarvel::detail {
 namespace {

@@ -5,26 +5,16 @@
 #include <cmath>
 #include <complex>
 #include <cstdint>
-#include <limits>
 #include <random>
 #include <vector>
 
-#include "combine/combine_test_support.h"
+#include "support/combine_arrays.h"
 
-namespace tarvel {
+namespace tarvel::testing {
 namespace {
-
-using testing::Complex;
-using testing::equal_value;
-using testing::make_matrix;
-using testing::near;
-using testing::prints_as;
-using testing::same_float;
 
 using Rows = std::vector<std::vector<Complex>>;
 
-constexpr float kInf = std::numeric_limits<float>::infinity();
-constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kThird = 1.0f / 3.0f;
 // -5 times the single-precision third, rounded once (the product is exact in
 // double precision).
@@ -40,7 +30,7 @@ Rows identity(std::int64_t order) {
 // every element must be written.
 ComplexMatrix invert(ComplexMatrix& a) {
   const std::int64_t order = a.re.rows();
-  ComplexMatrix b = testing::allocate_matrix(order);
+  ComplexMatrix b = allocate_matrix(order);
   for (std::int64_t i = 1; i <= order; ++i) {
     for (std::int64_t j = 1; j <= order; ++j) {
       b.re(i, j) = 7;
@@ -221,4 +211,4 @@ TEST(MatrixInversion, RandomMatrixTimesItsInverseIsTheIdentity) {
 }
 
 }  // namespace
-}  // namespace tarvel
+}  // namespace tarvel::testing

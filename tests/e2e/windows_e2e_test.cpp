@@ -9,14 +9,12 @@
 #include "runtime/report_lines.h"
 #include "support/abort_report.h"
 #include "support/e2e_run.h"
+#include "support/one_channel.h"
 #include "support/temp_folder.h"
 #include "support/wine.h"
 
 namespace tarvel::testing {
 namespace {
-
-const char kOneChannelData[] = "0 1 1\n1 3 1\n";
-const char kOneChannelOutput[] = " 0  1  1\r\n 1  3  1\r\n";
 
 std::wstring wide(const std::string& path) {
   return std::filesystem::path(path).wstring();

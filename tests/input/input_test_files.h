@@ -11,6 +11,7 @@
 #include <random>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "input/input_file.h"
@@ -116,6 +117,67 @@ inline RoundFile random_round_file(std::mt19937_64& random, int round) {
   const int lines = 1 + static_cast<int>(random() % 60);
   const int oddity = round % 3 == 0 ? 0 : static_cast<int>(random() % 40);
   return {channels, random_sample_file(random, channels, lines, oddity), oddity == 0};
+}
+
+// A sample file of the split tests: `raw` in a temporary folder of its own,
+// removed with it.
+class SampleFile {
+ public:
+  explicit SampleFile(std::string raw) : raw_(std::move(raw)) { folder_.write("data.txt", raw_); }
+
+  const std::string& raw() const { return raw_; }
+  std::string path() const { return folder_.file("data.txt"); }
+
+ private:
+  TempFolder folder_;
+  std::string raw_;
+};
+
+// One random file of the split tests and its line counts: by the calling
+// thread alone, and shared among each of kWorkerCounts threads in turn.
+struct CountedFile {
+  const RoundFile& round;
+  const SampleFile& file;
+  FirstPass alone;
+  std::vector<std::pair<int, FirstPass>> shared;  // worker count, count
+};
+
+// The split tests' harness, for the first pass and the second alike. On the
+// random files of 90 rounds drawn from `seed` (random_round_file), each in a
+// temporary file: counts the lines alone, expecting the count of the
+// byte-by-byte reference, and shared among each of kWorkerCounts threads,
+// expecting the same count and first line, and no split with one thread. Then
+// calls `check(counted, random)` for the caller's own pass over the file, with
+// `random` for its own draws. A failure names the round and shows the file;
+// the first file with a failure is the last one tried. Returns how many of
+// the shared counts split their file, which the caller expects to be many.
+template <typename Check>
+int count_round_files(std::uint64_t seed, Check check) {
+  std::mt19937_64 random(seed);
+  int split_counts = 0;
+  for (int round = 0; round < 90; ++round) {
+    const RoundFile drawn = random_round_file(random, round);
+    SCOPED_TRACE("round " + std::to_string(round) + ": " + visible(drawn.raw));
+    const SampleFile file(drawn.raw);
+    CountedFile counted{drawn, file, count_lines(file.path(), kNeverSplit), {}};
+    EXPECT_EQ(counted.alone.line_count,
+              static_cast<std::int64_t>(reference_lines(reference_delivery(drawn.raw)).size()));
+    for (const int workers : kWorkerCounts) {
+      const FirstPass& shared =
+          counted.shared.emplace_back(workers, count_lines(file.path(), split_among(workers)))
+              .second;
+      EXPECT_EQ(shared.line_count, counted.alone.line_count) << workers << " threads";
+      EXPECT_EQ(shared.first_line, counted.alone.first_line) << workers << " threads";
+      if (workers == 1) {
+        EXPECT_FALSE(shared.split.has_value()) << "one thread";
+      }
+      if (shared.split) ++split_counts;
+    }
+    if (::testing::Test::HasFailure()) return split_counts;
+    check(counted, random);
+    if (::testing::Test::HasFatalFailure()) return split_counts;
+  }
+  return split_counts;
 }
 
 }  // namespace tarvel::testing

@@ -15,21 +15,12 @@
 #include "runtime/open_files.h"
 #include "support/temp_folder.h"
 
-namespace tarvel {
+namespace tarvel::testing {
 namespace {
 
-using testing::kNeverSplit;
-using testing::kWorkerCounts;
-using testing::random_round_file;
-using testing::random_sample_file;
-using testing::split_among;
-using testing::TempFolder;
-using testing::visible;
-
 std::optional<SplitPoint> split_of(const std::string& raw, std::uint64_t from) {
-  TempFolder folder;
-  folder.write("data.txt", raw);
-  const platform::FileHandle file = platform::open_for_reading(folder.file("data.txt"));
+  const SampleFile data(raw);
+  const platform::FileHandle file = platform::open_for_reading(data.path());
   EXPECT_NE(file, platform::kNoFile);
   std::optional<SplitPoint> split = find_split_point(file, from);
   platform::close_file(file);
@@ -136,32 +127,26 @@ Samples read_with(const std::string& path, std::int64_t sample_count, std::int64
 // first pass or are looked for again, the samples are the ones of a single
 // reading from the start.
 TEST(SplitReading, SameSamplesAsOneReadingFromTheStart) {
-  std::mt19937_64 random(20261207);
   int regular_files = 0;
-  int known_places = 0;
-  for (int round = 0; round < 90; ++round) {
-    const auto [channels, raw, regular] = random_round_file(random, round);
-    TempFolder folder;
-    folder.write("data.txt", raw);
-    const std::string path = folder.file("data.txt");
-    const FirstPass pass = count_lines(path, kNeverSplit);
-    // S as counted, and sometimes more or fewer, as when the file changes.
-    const std::int64_t sample_count =
-        std::max<std::int64_t>(1, pass.line_count + static_cast<std::int64_t>(random() % 5) - 2);
-    const Samples alone = read_with(path, sample_count, channels, kNeverSplit);
-    for (const int workers : kWorkerCounts) {
-      const Samples shared = read_with(path, sample_count, channels, split_among(workers));
-      ASSERT_EQ(shared.read, alone.read) << workers << " " << visible(raw);
-      ASSERT_EQ(shared.bits, alone.bits) << workers << " " << visible(raw);
-      const FirstPass shared_pass = count_lines(path, split_among(workers));
-      if (shared_pass.split) ++known_places;
-      const Samples known =
-          read_with(path, sample_count, channels, split_among(workers), shared_pass.split);
-      ASSERT_EQ(known.read, alone.read) << workers << " " << visible(raw);
-      ASSERT_EQ(known.bits, alone.bits) << workers << " " << visible(raw);
-    }
-    if (regular) ++regular_files;
-  }
+  const int known_places =
+      count_round_files(20261207, [&](const CountedFile& counted, std::mt19937_64& random) {
+        const std::string path = counted.file.path();
+        const int channels = counted.round.channels;
+        // S as counted, and sometimes more or fewer, as when the file changes.
+        const std::int64_t sample_count = std::max<std::int64_t>(
+            1, counted.alone.line_count + static_cast<std::int64_t>(random() % 5) - 2);
+        const Samples alone = read_with(path, sample_count, channels, kNeverSplit);
+        for (const auto& [workers, shared_pass] : counted.shared) {
+          const Samples shared = read_with(path, sample_count, channels, split_among(workers));
+          ASSERT_EQ(shared.read, alone.read) << workers << " threads";
+          ASSERT_EQ(shared.bits, alone.bits) << workers << " threads";
+          const Samples known =
+              read_with(path, sample_count, channels, split_among(workers), shared_pass.split);
+          ASSERT_EQ(known.read, alone.read) << workers << " threads, known places";
+          ASSERT_EQ(known.bits, alone.bits) << workers << " threads, known places";
+        }
+        if (counted.round.regular) ++regular_files;
+      });
   EXPECT_GT(regular_files, 25);
   EXPECT_GT(known_places, 100);
 }
@@ -172,10 +157,8 @@ TEST(SplitReading, SameSamplesAsOneReadingFromTheStart) {
 // the first pass are taken.
 TEST(SplitReading, WrongPlacesGiveTheSameSamples) {
   std::mt19937_64 random(7);
-  const std::string raw = random_sample_file(random, 3, 2000, 0);
-  TempFolder folder;
-  folder.write("data.txt", raw);
-  const std::string path = folder.file("data.txt");
+  const SampleFile file(random_sample_file(random, 3, 2000, 0));
+  const std::string path = file.path();
   const Samples alone = read_with(path, 2000, 3, kNeverSplit);
   const FirstPass pass = count_lines(path, split_among(4));
   ASSERT_TRUE(pass.split.has_value());
@@ -199,4 +182,4 @@ TEST(SplitReading, WrongPlacesGiveTheSameSamples) {
 }
 
 }  // namespace
-}  // namespace tarvel
+}  // namespace tarvel::testing

@@ -51,6 +51,18 @@ void TempFolder::write(const std::string& name, const std::string& bytes) const 
   if (!out) ADD_FAILURE() << "cannot write " << file(name);
 }
 
+void TempFolder::write_repeated(const std::string& name, const std::string& line,
+                                std::size_t count) const {
+  std::ofstream out(file(name), std::ios::binary | std::ios::trunc);
+  std::string block;
+  for (int i = 0; i < 4096; ++i) block += line;
+  for (std::size_t written = 0; written < count; written += 4096) {
+    std::size_t lines = count - written < 4096 ? count - written : 4096;
+    out.write(block.data(), static_cast<std::streamsize>(lines * line.size()));
+  }
+  if (!out) ADD_FAILURE() << "cannot write " << file(name);
+}
+
 std::map<std::string, std::string> TempFolder::files() const {
   std::map<std::string, std::string> result;
   for (auto& entry : std::filesystem::directory_iterator(path_)) {

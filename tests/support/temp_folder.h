@@ -1,6 +1,7 @@
 // A fresh temporary folder per test, removed with everything in it.
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <string>
 
@@ -18,6 +19,9 @@ class TempFolder {
   std::string file(const std::string& name) const { return path_ + "/" + name; }
   // Writes `bytes` to `name` inside the folder.
   void write(const std::string& name, const std::string& bytes) const;
+  // Writes `count` copies of `line` to `name` inside the folder, a block of
+  // lines at a time: the large inputs of the end-to-end tests.
+  void write_repeated(const std::string& name, const std::string& line, std::size_t count) const;
   // Every regular file directly in the folder, name to contents.
   std::map<std::string, std::string> files() const;
 

@@ -1,5 +1,6 @@
-// Building the combine arrays from literal tables, and float checks that show
-// a failing value in hexfloat.
+// What the combine tests share: the arrays built from literal tables, the
+// special floats, random test values, and float checks that show a failing
+// value in hexfloat.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,10 +15,13 @@
 #include <vector>
 
 #include "combine/complex_arrays.h"
-#include "combine/simd_level.h"
 #include "runtime/arrays.h"
 
 namespace tarvel::testing {
+
+// The infinity and the NaN of the tables of expected values.
+inline constexpr float kInf = std::numeric_limits<float>::infinity();
+inline constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
 struct Complex {
   float re;
@@ -27,19 +31,23 @@ struct Complex {
 // Samples as rows of channels: samples[n-1][k-1] is x(n,k).
 using SampleRows = std::vector<std::vector<Complex>>;
 
+// The sample arrays of a table of rows, and their sizes: S samples of K
+// channels.
 struct Samples {
   Array2<float> xr;
   Array2<float> xi;
+  std::int64_t count = 0;
+  std::int64_t channels = 0;
 };
 
 inline Samples make_samples(const SampleRows& rows) {
   Samples s;
-  const auto count = static_cast<std::int64_t>(rows.size());
-  const auto channels = static_cast<std::int64_t>(rows.front().size());
-  EXPECT_EQ(s.xr.allocate(count, channels), kNoError);
-  EXPECT_EQ(s.xi.allocate(count, channels), kNoError);
-  for (std::int64_t n = 1; n <= count; ++n) {
-    for (std::int64_t k = 1; k <= channels; ++k) {
+  s.count = static_cast<std::int64_t>(rows.size());
+  s.channels = static_cast<std::int64_t>(rows.front().size());
+  EXPECT_EQ(s.xr.allocate(s.count, s.channels), kNoError);
+  EXPECT_EQ(s.xi.allocate(s.count, s.channels), kNoError);
+  for (std::int64_t n = 1; n <= s.count; ++n) {
+    for (std::int64_t k = 1; k <= s.channels; ++k) {
       s.xr(n, k) = rows[n - 1][k - 1].re;
       s.xi(n, k) = rows[n - 1][k - 1].im;
     }
@@ -165,6 +173,25 @@ inline float random_float(std::mt19937_64& random, const ValueRange& range) {
   return static_cast<float>((random() & 1) != 0 ? -value : value);
 }
 
+// `count` complex values of `range`, the real part of each drawn first.
+inline std::vector<Complex> random_values(std::mt19937_64& random, const ValueRange& range,
+                                          std::int64_t count) {
+  std::vector<Complex> values(static_cast<std::size_t>(count));
+  for (Complex& x : values) {
+    x.re = random_float(random, range);
+    x.im = random_float(random, range);
+  }
+  return values;
+}
+
+// `samples` rows of `channels` values of `range`, drawn row by row.
+inline SampleRows random_rows(std::mt19937_64& random, const ValueRange& range,
+                              std::int64_t samples, std::int64_t channels) {
+  SampleRows rows;
+  for (std::int64_t n = 0; n < samples; ++n) rows.push_back(random_values(random, range, channels));
+  return rows;
+}
+
 // Zeros of both signs, infinities, NaN, the float range's edges and a few
 // ordinary values, drawn at random.
 inline float random_special(std::mt19937_64& random) {
@@ -187,28 +214,6 @@ inline float random_special(std::mt19937_64& random) {
                                -7.0f};
   std::uniform_int_distribution<std::size_t> pick(0, std::size(kValues) - 1);
   return kValues[pick(random)];
-}
-
-// The vector levels this processor can run, the scalar one first.
-inline std::vector<detail::SimdLevel> supported_levels() {
-  std::vector<detail::SimdLevel> levels;
-  for (detail::SimdLevel level :
-       {detail::SimdLevel::kScalar, detail::SimdLevel::kVector128, detail::SimdLevel::kVector256}) {
-    if (detail::simd_level_supported(level)) levels.push_back(level);
-  }
-  return levels;
-}
-
-inline const char* level_name(detail::SimdLevel level) {
-  switch (level) {
-    case detail::SimdLevel::kScalar:
-      return "scalar";
-    case detail::SimdLevel::kVector128:
-      return "128-bit vectors";
-    case detail::SimdLevel::kVector256:
-      return "256-bit vectors";
-  }
-  return "?";
 }
 
 }  // namespace tarvel::testing
