@@ -12,7 +12,6 @@
 // their results are the same on every processor.
 #pragma once
 
-#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <type_traits>
@@ -127,11 +126,15 @@ template <class D, int lanes = kLanes<D>>
   return __builtin_convertvector(v, Vec<float, lanes>);
 }
 
-// The bits of v as another vector type of the same size.
+// The bits of v as another vector type of the same size. The builtin, not
+// std::bit_cast: that is a function of its own, which an unoptimised build
+// calls rather than inlines, compiled without the wider vector registers of
+// the kernel that calls it, so that the two pass a 256-bit vector in
+// different places and the call crashes.
 template <class To, class From>
 [[gnu::always_inline]] inline To bits_as(From v) {
   static_assert(sizeof(To) == sizeof(From));
-  return std::bit_cast<To>(v);
+  return __builtin_bit_cast(To, v);
 }
 
 // The sign bit of every lane cleared (the absolute value, NaN included).
