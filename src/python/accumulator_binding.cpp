@@ -62,9 +62,7 @@ auto computing(Call&& call) {
 // library.
 std::vector<std::uint8_t> bytes_of(py::handle b) {
   if (!PyObject_CheckBuffer(b.ptr())) {
-    raise_with_code(PyExc_TypeError,
-                    "a bytes-like object is required, not " +
-                        py::str(py::type::handle_of(b).attr("__name__")).cast<std::string>(),
+    raise_with_code(PyExc_TypeError, "a bytes-like object is required, not " + type_name(b),
                     Failure::illegal_function_call);
   }
   const std::string bytes =

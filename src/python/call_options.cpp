@@ -26,35 +26,44 @@ tarvel::Arithmetic arithmetic_of(py::handle arithmetic) {
       Failure::illegal_function_call);
 }
 
+namespace {
+
+// `value` as an integer of at least 1, saturated at INT64_MAX: TypeError
+// unless it is an integer (a bool is a mistake, not 0 or 1), ValueError
+// below 1. `wanted` says what it must be, `least` what its floor means.
+std::int64_t positive_count(py::handle value, const std::string& name, const char* wanted,
+                            const char* least) {
+  if (PyBool_Check(value.ptr()) || !PyIndex_Check(value.ptr())) {
+    raise_with_code(PyExc_TypeError, name + " must be " + wanted + ", not " + type_name(value),
+                    Failure::illegal_function_call);
+  }
+  const auto index = py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));
+  if (!index) throw py::error_already_set();
+  int overflow = 0;
+  const long long n = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
+  if (overflow < 0 || (overflow == 0 && n < 1)) {
+    raise_with_code(
+        PyExc_ValueError,
+        name + " must be at least 1" + least + ", not " + py::repr(index).cast<std::string>(),
+        Failure::illegal_function_call);
+  }
+  return overflow > 0 ? INT64_MAX : static_cast<std::int64_t>(n);
+}
+
+}  // namespace
+
 int workers_of(py::handle workers) {
   if (workers.is_none()) return 0;
-  // A bool is an int to Python, but workers=True is a mistake, not one thread.
-  if (PyBool_Check(workers.ptr()) || !PyIndex_Check(workers.ptr())) {
-    raise_with_code(PyExc_TypeError,
-                    "workers must be an integer or None, not " +
-                        py::str(py::type::handle_of(workers).attr("__name__")).cast<std::string>(),
-                    Failure::illegal_function_call);
-  }
-  const auto count = py::reinterpret_steal<py::object>(PyNumber_Index(workers.ptr()));
-  if (!count) throw py::error_already_set();
-  int overflow = 0;
-  const long long value = PyLong_AsLongLongAndOverflow(count.ptr(), &overflow);
-  if (overflow < 0 || (overflow == 0 && value < 1)) {
-    raise_with_code(PyExc_ValueError,
-                    "workers must be at least 1 (None for every processor), not " +
-                        py::repr(count).cast<std::string>(),
-                    Failure::illegal_function_call);
-  }
+  const std::int64_t count =
+      positive_count(workers, "workers", "an integer or None", " (None for every processor)");
   // More threads than any machine has are as many as it has.
-  return overflow > 0 || value > INT_MAX ? INT_MAX : static_cast<int>(value);
+  return count > INT_MAX ? INT_MAX : static_cast<int>(count);
 }
 
 float loading_of(py::handle loading) {
   if (PyBool_Check(loading.ptr()) || !PyNumber_Check(loading.ptr()) ||
       PyComplex_Check(loading.ptr())) {
-    raise_with_code(PyExc_TypeError,
-                    "loading must be a real number, not " +
-                        py::str(py::type::handle_of(loading).attr("__name__")).cast<std::string>(),
+    raise_with_code(PyExc_TypeError, "loading must be a real number, not " + type_name(loading),
                     Failure::illegal_function_call);
   }
   const double value = PyFloat_AsDouble(loading.ptr());
@@ -77,24 +86,8 @@ tarvel::Options options_of(py::handle arithmetic, py::handle workers, py::handle
 }
 
 std::int64_t count_of(py::handle count, const char* name) {
-  if (PyBool_Check(count.ptr()) || !PyIndex_Check(count.ptr())) {
-    raise_with_code(PyExc_TypeError,
-                    std::string(name) + " must be an integer, not " +
-                        py::str(py::type::handle_of(count).attr("__name__")).cast<std::string>(),
-                    Failure::illegal_function_call);
-  }
-  const auto value = py::reinterpret_steal<py::object>(PyNumber_Index(count.ptr()));
-  if (!value) throw py::error_already_set();
-  int overflow = 0;
-  const long long n = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
-  if (overflow < 0 || (overflow == 0 && n < 1)) {
-    raise_with_code(
-        PyExc_ValueError,
-        std::string(name) + " must be at least 1, not " + py::repr(value).cast<std::string>(),
-        Failure::illegal_function_call);
-  }
   // Past the int64 range is past every S, and refused as such by the caller.
-  return overflow > 0 ? INT64_MAX : static_cast<std::int64_t>(n);
+  return positive_count(count, name, "an integer", "");
 }
 
 }  // namespace tarvel::python

@@ -27,6 +27,10 @@ namespace {
 
 }  // namespace
 
+std::string type_name(py::handle value) {
+  return py::str(py::type::handle_of(value).attr("__name__")).cast<std::string>();
+}
+
 py::str decoded_file_name(const std::string& bytes) {
   return py::reinterpret_steal<py::str>(
       PyUnicode_DecodeFSDefaultAndSize(bytes.data(), static_cast<py::ssize_t>(bytes.size())));

@@ -28,6 +28,9 @@ namespace tarvel::python {
 // status of `failure`.
 [[noreturn]] void raise_with_code(PyObject* type, const std::string& message, Failure failure);
 
+// The name of `value`'s type, as a message that refuses it names it.
+std::string type_name(pybind11::handle value);
+
 // A file name's bytes as the str os.fsdecode would give.
 pybind11::str decoded_file_name(const std::string& bytes);
 

@@ -296,9 +296,7 @@ void add_samples(tarvel::Accumulator& sums, const HeldSamples& samples,
 py::array out_array(py::handle out, std::int64_t samples) {
   if (out.is_none()) return py::array_t<Complex>(samples);
   if (!py::isinstance<py::array>(out)) {
-    raise_with_code(PyExc_TypeError,
-                    "out must be a numpy.ndarray (or None), not " +
-                        py::str(py::type::handle_of(out).attr("__name__")).cast<std::string>(),
+    raise_with_code(PyExc_TypeError, "out must be a numpy.ndarray (or None), not " + type_name(out),
                     Failure::illegal_function_call);
   }
   py::array a = py::reinterpret_borrow<py::array>(out);
