@@ -15,12 +15,12 @@ estimate (goal <= 2.5).
 """
 
 import argparse
-import statistics
 import time
 
 import numpy as np
 
 import tarvel
+from ratio_table import print_ratios
 
 
 def samples(s, k, rng):
@@ -65,15 +65,8 @@ def main():
 
     print(f"S = {options.samples}, K = {options.channels}, blocks of {block} samples, hop "
           f"{hop} ({len(blocks)} blocks), {options.repeat} repetitions")
-    print(f"{'':28} {'best s':>9} {'median s':>9}")
-    for name, values in times.items():
-        print(f"{name:28} {min(values):9.4f} {statistics.median(values):9.4f}")
-    best = {name: min(values) for name, values in times.items()}
-    median = {name: statistics.median(values) for name, values in times.items()}
-    for label, (a, b), goal in (("int16 / complex64", (names[1], names[0]), 1.0),
-                                ("estimate_blocks / estimate", (names[2], names[0]), 2.5)):
-        print(f"{label:28} best {best[a] / best[b]:.3f}, median {median[a] / median[b]:.3f} "
-              f"(goal <= {goal})")
+    print_ratios(times, (("int16 / complex64", (names[1], names[0]), 1.0),
+                         ("estimate_blocks / estimate", (names[2], names[0]), 2.5)), 28)
 
 
 if __name__ == "__main__":

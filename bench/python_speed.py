@@ -19,7 +19,6 @@ settings (OPENBLAS_CORETYPE, threads) are the environment's.
 import argparse
 import os
 import pathlib
-import statistics
 import subprocess
 import tempfile
 import time
@@ -27,6 +26,7 @@ import time
 import numpy as np
 
 import tarvel
+from ratio_table import print_ratios
 
 
 def numpy_combine(x):
@@ -90,15 +90,8 @@ def main():
 
     print(f"S = {options.samples}, K = {options.channels}, {options.repeat} repetitions, "
           f"OPENBLAS_CORETYPE={os.environ.get('OPENBLAS_CORETYPE', '(unset)')}")
-    print(f"{'':22} {'best s':>9} {'median s':>9}")
-    for name, values in times.items():
-        print(f"{name:22} {min(values):9.4f} {statistics.median(values):9.4f}")
-    best = {name: min(values) for name, values in times.items()}
-    median = {name: statistics.median(values) for name, values in times.items()}
-    for label, (a, b), goal in (("tarvel.combine / numpy", ("tarvel.combine", "numpy float64"), 0.5),
-                                ("module / library", ("tarvel.combine", "C++ tarvel::combine"), 1.05)):
-        print(f"{label:24} best {best[a] / best[b]:.3f}, median {median[a] / median[b]:.3f} "
-              f"(goal <= {goal})")
+    print_ratios(times, (("tarvel.combine / numpy", ("tarvel.combine", "numpy float64"), 0.5),
+                         ("module / library", ("tarvel.combine", "C++ tarvel::combine"), 1.05)), 24)
 
 
 if __name__ == "__main__":
