@@ -63,6 +63,21 @@ ERRORS = [
     (lambda: tarvel.write("w.txt", T, np.ones((4, 1))), ValueError, 1, "shape (S,)"),
     (lambda: tarvel.write("no/w.txt", T, T), FileNotFoundError, 2, "no/w.txt"),
     (lambda: tarvel.write("/dev/full", T, T), OSError, 3, "/dev/full"),
+    (lambda: tarvel.estimate(X, arithmetic="fast"), ValueError, 1, "arithmetic"),
+    (lambda: tarvel.combine(X, arithmetic=None), ValueError, 1, "arithmetic"),
+    (lambda: tarvel.estimate(X, workers=0), ValueError, 1, "workers"),
+    (lambda: tarvel.estimate(X, workers=2.0), TypeError, 1, "workers"),
+    (lambda: tarvel.Accumulator(2).add(X, workers=-1), ValueError, 1, "workers"),
+    (lambda: tarvel.Accumulator(3).add(X), ValueError, 1, "channels"),
+    # Read through the block reader: refused before a row is read.
+    (lambda: tarvel.Accumulator(3).add(X.astype(np.complex128)), ValueError, 1, "channels"),
+    (lambda: tarvel.Accumulator(2).merge(tarvel.Accumulator(3)), ValueError, 1, "3 channels"),
+    (lambda: tarvel.Accumulator.from_bytes(b"junk"), ValueError, 1, "not an accumulator"),
+    (lambda: tarvel.Accumulator.from_bytes(tarvel.Accumulator(2).to_bytes()[:-1]), ValueError, 1,
+     "not an accumulator"),
+    (lambda: tarvel.Accumulator.from_bytes("junk"), TypeError, 1, "bytes-like"),
+    (lambda: tarvel.Accumulator(2).estimate(), ValueError, 1, "no samples"),
+    (lambda: tarvel.Accumulator(0), ValueError, 1, "at least one channel"),
 ]
 
 

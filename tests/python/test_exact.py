@@ -1,5 +1,5 @@
 """The exact arithmetic from Python: the same bits whatever the order of the
-samples, the threads or the pieces, and its mistakes named. (The exact
+samples, the threads or the pieces (its mistakes are rows of test_errors). (The exact
 values themselves are checked against MPFR by tests/checks/
 exact_statistics_check; test_against_tool compares the command's
 arithmetic with the tool.)"""
@@ -65,32 +65,3 @@ def test_an_accumulator_merged_with_itself_holds_its_samples_twice(samples):
     a = accumulated(samples)
     a.merge(a)
     assert everything(a.estimate()) == everything(tarvel.estimate(np.concatenate([samples] * 2)))
-
-
-X = np.ones((4, 2), np.complex64)
-# call, exception, words of the message; every one has code 1
-ERRORS = [
-    (lambda: tarvel.estimate(X, arithmetic="fast"), ValueError, "arithmetic"),
-    (lambda: tarvel.combine(X, arithmetic=None), ValueError, "arithmetic"),
-    (lambda: tarvel.estimate(X, workers=0), ValueError, "workers"),
-    (lambda: tarvel.estimate(X, workers=2.0), TypeError, "workers"),
-    (lambda: tarvel.Accumulator(2).add(X, workers=-1), ValueError, "workers"),
-    (lambda: tarvel.Accumulator(3).add(X), ValueError, "channels"),
-    # Read through the block reader: refused before a row is read.
-    (lambda: tarvel.Accumulator(3).add(X.astype(np.complex128)), ValueError, "channels"),
-    (lambda: tarvel.Accumulator(2).merge(tarvel.Accumulator(3)), ValueError, "3 channels"),
-    (lambda: tarvel.Accumulator.from_bytes(b"junk"), ValueError, "not an accumulator"),
-    (lambda: tarvel.Accumulator.from_bytes(tarvel.Accumulator(2).to_bytes()[:-1]), ValueError,
-     "not an accumulator"),
-    (lambda: tarvel.Accumulator.from_bytes("junk"), TypeError, "bytes-like"),
-    (lambda: tarvel.Accumulator(2).estimate(), ValueError, "no samples"),
-    (lambda: tarvel.Accumulator(0), ValueError, "at least one channel"),
-]
-
-
-@pytest.mark.parametrize("call,error,words", ERRORS, ids=[f"{i}: {row[2]}" for i, row in enumerate(ERRORS)])
-def test_error(call, error, words):
-    with pytest.raises(error) as raised:
-        call()
-    assert type(raised.value) is error and words in str(raised.value)
-    assert raised.value.code == 1
